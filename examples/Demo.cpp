@@ -1,0 +1,2 @@
+// Replaced by the full demonstration program in a later change.
+int main() { return 0; }

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <filesystem>
+#include <forward_list>
+#include <shared_mutex>
+#include <string>
+
+#include "ozr/logging/ApplicationInfoProvider.h"
+
+namespace ozr::logging
+{
+
+// Computes the paths of settings files; never creates, opens or reads one. Lookups may run on any
+// number of threads at once; SetConfigDirectoryPath excludes them while it replaces the search list.
+class OZR_LOGGING_API IConfigLocator
+{
+public:
+    virtual ~IConfigLocator() = default;
+    // "<zone>.Logging.ini"; the application name stands in for a null zone.
+    virtual std::string GetZoneConfigFilePath(const char* zone) const = 0;
+    // "<name>.ini", e.g. "syslog.ini".
+    virtual std::string GetGlobalConfigFilePath(const std::string& name) const = 0;
+    // Replaces the search list by this one directory.
+    virtual void SetConfigDirectoryPath(std::filesystem::path directory) = 0;
+};
+
+class OZR_LOGGING_API ConfigLocator final : public IConfigLocator
+{
+public:
+    explicit ConfigLocator(const IApplicationInfoProvider& applicationInfoProvider);
+
+    std::string GetZoneConfigFilePath(const char* zone) const override;
+    std::string GetGlobalConfigFilePath(const std::string& name) const override;
+    void SetConfigDirectoryPath(std::filesystem::path directory) override;
+
+    // The first existing "<directory>/<name>.ini" of the search list, or the candidate in the first
+    // directory when none exists.
+    std::string GetConfigFilePath(std::string name) const;
+
+private:
+    const IApplicationInfoProvider& applicationInfoProvider;
+    mutable std::shared_mutex mutex;
+    std::forward_list<std::filesystem::path> configDirectoryPaths;
+};
+
+}  // namespace ozr::logging

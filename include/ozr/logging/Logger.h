@@ -1,0 +1,59 @@
+#pragma once
+
+#include <forward_list>
+#include <memory>
+#include <shared_mutex>
+#include <string>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/io_context_strand.hpp>
+
+#include "ozr/logging/ILogAppender.h"
+#include "ozr/logging/LoggerConfigProvider.h"
+
+namespace ozr::logging
+{
+
+// One zone: its verbosity and its fixed list of appenders. Any thread may call any operation.
+class OZR_LOGGING_API ILogger
+{
+public:
+    virtual ~ILogger() = default;
+    virtual void Log(std::shared_ptr<Message const> message) = 0;
+    virtual void SetVerbosity(Severity verbosity) = 0;
+    virtual Severity GetVerbosity() const = 0;
+    virtual void Shutdown() = 0;
+    virtual bool IsShutdown() const = 0;
+};
+
+// `Log` dispatches a delivery task to the logger's strand and returns; the task hands the message to
+// every appender in list order on the worker thread (or at once, when already running on that strand or
+// on an idle strand of the thread running the context). Each task keeps its logger alive, so tasks left
+// queued on a stopped context never reach a destroyed logger. Always made with std::make_shared.
+//
+// The verbosity and the shutdown flag are guarded by a shared mutex: readers share it, SetVerbosity and
+// Shutdown take it exclusively. SetVerbosity writes "LogLevel" to the zone's file while holding it.
+class OZR_LOGGING_API Logger final : public ILogger, public std::enable_shared_from_this<Logger>
+{
+public:
+    Logger(boost::asio::io_context& ioContext, std::string configFilePath,
+           std::forward_list<std::shared_ptr<ILogAppender>> appenders);
+
+    void Log(std::shared_ptr<Message const> message) override;
+    void SetVerbosity(Severity verbosity) override;
+    Severity GetVerbosity() const override;
+    void Shutdown() override;
+    bool IsShutdown() const override;
+
+private:
+    void Deliver(const std::shared_ptr<Message const>& message) const;
+
+    boost::asio::io_context::strand strand;
+    const std::forward_list<std::shared_ptr<ILogAppender>> appenders;
+    mutable std::shared_mutex mutex;
+    LoggerConfigProvider configProvider;
+    LoggerConfig config;
+    bool shutdown = false;
+};
+
+}  // namespace ozr::logging

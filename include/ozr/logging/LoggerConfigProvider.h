@@ -1,0 +1,34 @@
+#pragma once
+
+#include <shared_mutex>
+#include <string>
+
+#include "ozr/logging/Severity.h"
+
+namespace ozr::logging
+{
+
+// A zone's logger settings, from section "OZRLogging" of its settings file.
+struct LoggerConfig
+{
+    Severity verbosity;  // "LogLevel"
+    bool logQueue;       // "LogQueue": read, kept, acted on by nothing
+};
+
+// Reads and writes one zone's logger settings. Reads may overlap each other; a write excludes them.
+// Nothing is cached: every call goes to the file.
+class OZR_LOGGING_API LoggerConfigProvider
+{
+public:
+    explicit LoggerConfigProvider(std::string configFilePath);
+
+    LoggerConfig GetConfig() const;
+    // Rewrites "LogLevel" only; every other line of the file stays as it was.
+    void SetConfig(const LoggerConfig& config) const;
+
+private:
+    mutable std::shared_mutex mutex;
+    std::string configFilePath;
+};
+
+}  // namespace ozr::logging

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/io_context_strand.hpp>
+
+#include "ozr/logging/ILogAppender.h"
+#include "ozr/logging/appender/MessageFormatter.h"
+#include "ozr/logging/appender/file/ConfigProvider.h"
+
+namespace ozr::logging::appender::file
+{
+
+// Appends each message as one text line to "<baseName>.00.txt" in the log directory and rotates the
+// files once the current one is larger than the limit:
+//   <base>.00.txt -> <base>.01.txt -> ... -> <base>.<maxFileCount-1>.txt -> deleted
+// `Log` may be called from any thread; all file work runs on the appender's strand. No handle is kept
+// between messages, so other tools may move or delete the files at any time.
+class OZR_LOGGING_API Appender final : public ILogAppender
+{
+public:
+    // Creates the log directory (also when disabled); throws std::filesystem::filesystem_error if it
+    // cannot.
+    Appender(boost::asio::io_context& ioContext, const IMessageFormatter& formatter, Config config);
+
+    void Log(std::shared_ptr<Message const> message) override;
+
+    std::string GetLogFileName(std::uint64_t index) const;
+    std::filesystem::path GetLogFilePath(std::uint64_t index) const;
+    // Removes the oldest retained file and every consecutive file above it.
+    void DeleteOldestLogFile() const;
+    // Moves every existing file one index up, from the top down.
+    void RotateLogFiles() const;
+
+private:
+    boost::asio::io_context::strand strand;
+    const IMessageFormatter& formatter;
+    const Config config;
+};
+
+}  // namespace ozr::logging::appender::file

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "ozr/logging/ApplicationInfoProvider.h"
+
+namespace ozr::logging::appender::file
+{
+
+// A zone's file appender settings, read once and fixed for the appender's life.
+struct OZR_LOGGING_API Config
+{
+    static constexpr std::uint64_t DefaultMaxFileCount = 6;
+
+    std::filesystem::path logDirectory;
+    std::string baseName;        // zone name, or the application name for the default zone
+    std::uint64_t maxFileSize;   // bytes; the current file is rotated once it is larger
+    std::uint64_t maxFileCount;  // files retained, the current one included
+    bool enabled;
+};
+
+// Reads section "FileAppender" of a zone's settings file. Any thread; the process-wide default log
+// directory is guarded by a shared mutex, so SetDefaultLogDirectory may run concurrently with reads.
+class OZR_LOGGING_API ConfigProvider
+{
+public:
+    ConfigProvider(const IApplicationInfoProvider& applicationInfoProvider, char const* zone,
+                   std::string configFilePath);
+
+    Config GetConfig() const;
+
+    // The directory used when a zone's file names none; "/var/ostrel/logs" until replaced.
+    static void SetDefaultLogDirectory(std::filesystem::path directory);
+
+private:
+    const IApplicationInfoProvider& applicationInfoProvider;
+    char const* zone;
+    std::string configFilePath;
+};
+
+}  // namespace ozr::logging::appender::file

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/io_context_strand.hpp>
+#include <boost/asio/ip/udp.hpp>
+
+#include "ozr/logging/ApplicationInfoProvider.h"
+#include "ozr/logging/ILogAppender.h"
+#include "ozr/logging/appender/syslog/ConfigProvider.h"
+
+namespace ozr::logging::appender::syslog
+{
+
+// Forwards each message as one BSD syslog datagram over UDP. `Log` may be called from any thread and
+// never waits for the network; lookups, connects, sends and their completions run on the appender's
+// strand. Failures drop the message silently; a failed send closes the socket so that the next message
+// starts over with a lookup.
+class OZR_LOGGING_API Appender final : public ILogAppender
+{
+public:
+    Appender(boost::asio::io_context& ioContext, const IApplicationInfoProvider& applicationInfoProvider,
+             Config config);
+
+    void Log(std::shared_ptr<Message const> message) override;
+
+    // Formats the message and starts sending it on the open socket; strand only.
+    void WriteLogMessage(const Message& message);
+    // The datagram payload, at most 1024 bytes.
+    std::string FormatLogMessage(const Message& message) const;
+
+private:
+    boost::asio::io_context::strand strand;
+    const IApplicationInfoProvider& applicationInfoProvider;
+    const Config config;
+    const std::string localHostName;
+    boost::asio::ip::udp::resolver resolver;
+    boost::asio::ip::udp::socket socket;
+};
+
+}  // namespace ozr::logging::appender::syslog

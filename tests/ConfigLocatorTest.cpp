@@ -1,0 +1,1 @@
+// Tests follow in a later change.
