@@ -48,9 +48,11 @@ void CreateParentDirectories(const fs::path& path)
     {
         detail::ThrowSystemError(ENOENT, "write", "an empty path");
     }
-    if (path.has_parent_path())
+    std::error_code error;
+    if (path.has_parent_path() && !fs::create_directories(path.parent_path(), error) && error)
     {
-        fs::create_directories(path.parent_path());
+        throw fs::filesystem_error("ozr::config::ini: cannot create the directory of", path,
+                                   path.parent_path(), error);
     }
     if (fs::is_directory(path))
     {
