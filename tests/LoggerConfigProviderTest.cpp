@@ -92,24 +92,17 @@ TEST_F(LoggerConfigProviderTest, SetConfigRewritesOnlyLogLevel)
     EXPECT_FALSE(config.logQueue);
 }
 
-TEST_F(LoggerConfigProviderTest, SetConfigCreatesTheFileAndWritesNoLogQueue)
+TEST_F(LoggerConfigProviderTest, OutOfRangeVerbosityIsWrittenAsUnknownAndLogQueueNotAtAll)
 {
     const LoggerConfigProvider provider(path);
-    provider.SetConfig(LoggerConfig{Severity::Error, false});
+    provider.SetConfig(LoggerConfig{static_cast<Severity>(9), false});
 
-    EXPECT_EQ(ReadFile(path).find("LogQueue"), std::string::npos);
+    const std::string content = ReadFile(path);
+    EXPECT_NE(content.find("LogLevel=Unknown"), std::string::npos);
+    EXPECT_EQ(content.find("LogQueue"), std::string::npos);
     const LoggerConfig config = provider.GetConfig();
-    EXPECT_EQ(config.verbosity, Severity::Error);
+    EXPECT_EQ(config.verbosity, Severity::Warning);
     EXPECT_TRUE(config.logQueue);
-}
-
-TEST_F(LoggerConfigProviderTest, OutOfRangeVerbosityIsWrittenAsUnknownAndReadsBackAsWarning)
-{
-    const LoggerConfigProvider provider(path);
-    provider.SetConfig(LoggerConfig{static_cast<Severity>(9), true});
-
-    EXPECT_NE(ReadFile(path).find("LogLevel=Unknown"), std::string::npos);
-    EXPECT_EQ(provider.GetConfig().verbosity, Severity::Warning);
 }
 
 }  // namespace

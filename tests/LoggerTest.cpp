@@ -217,21 +217,14 @@ TEST_F(LoggerTest, AppenderThatThrowsEndsOnlyThatMessage)
     EXPECT_EQ(second->Texts().back(), "m5");
 }
 
-TEST_F(LoggerTest, ReadsItsVerbosityFromTheZoneFileWhenMade)
+TEST_F(LoggerTest, ReadsVerbosityWhenMadeAndWritesItBackAlsoWhenUnchangedOrOutOfRange)
 {
-    EXPECT_EQ(MakeLogger({})->GetVerbosity(), Severity::Warning) << "no file";
     WriteFile(path, "[OZRLogging]\nLogLevel=info\n");
-    EXPECT_EQ(MakeLogger({})->GetVerbosity(), Severity::Info);
-}
-
-TEST_F(LoggerTest, SetVerbosityWritesBackAlsoWhenUnchangedOrOutOfRange)
-{
-    WriteFile(path, "[OZRLogging]\nLogLevel=warn\n");
     auto logger = MakeLogger({});
-    ASSERT_EQ(logger->GetVerbosity(), Severity::Warning);
+    ASSERT_EQ(logger->GetVerbosity(), Severity::Info);
 
-    logger->SetVerbosity(Severity::Warning);
-    EXPECT_EQ(LogLevelInFile(), "Warning") << "rewritten in canonical form although unchanged";
+    logger->SetVerbosity(Severity::Info);
+    EXPECT_EQ(LogLevelInFile(), "Info") << "rewritten in canonical form although unchanged";
 
     const auto outOfRange = static_cast<Severity>(42);
     logger->SetVerbosity(outOfRange);
