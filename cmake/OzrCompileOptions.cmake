@@ -8,5 +8,5 @@ endif()
 
 # Strict warnings, as errors, for the project's own code.
 function(ozr_set_warnings target)
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Werror)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
 endfunction()

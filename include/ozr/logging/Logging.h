@@ -33,6 +33,7 @@ OZR_LOGGING_API void SetLoggingVerbosity(Severity verbosity, const char* zone);
 // Logs one printf-style message when `severity` is within the zone's verbosity. A rejected call formats
 // nothing and allocates nothing; the caller never waits for output.
 OZR_LOGGING_API void ToLog(const char* zone, Severity severity, const char* file, unsigned int line,
-                           unsigned long threadId, const char* fmt, ...) __attribute__((format(printf, 6, 7)));
+                           unsigned long threadId, const char* fmt, ...)
+    __attribute__((format(printf, 6, 7)));
 
 }  // namespace ozr::logging
