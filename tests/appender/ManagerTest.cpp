@@ -134,8 +134,10 @@ TEST_F(ManagerTest, ZonesShareTheGlobalAppendersButEachGetsItsOwnFileAppender)
 {
     ConfigureCollector();
     manager.LoadGlobalAppenders();
-    const auto net = Pointers(manager.GetAppenders("Net"));
-    const auto disk = Pointers(manager.GetAppenders("Disk"));
+    const auto netList = manager.GetAppenders("Net");
+    const auto diskList = manager.GetAppenders("Disk");
+    const auto net = Pointers(netList);
+    const auto disk = Pointers(diskList);
     ASSERT_EQ(net.size(), 3u);
     ASSERT_EQ(disk.size(), 3u);
     EXPECT_NE(net[0], disk[0]);
@@ -148,11 +150,11 @@ TEST_F(ManagerTest, ZonesShareTheGlobalAppendersButEachGetsItsOwnFileAppender)
 TEST_F(ManagerTest, ReloadingReplacesTheGlobalAppendersAndKeepsOneConsole)
 {
     manager.LoadGlobalAppenders();
-    const auto first = Pointers(manager.GetAppenders("Net"));
+    const auto first = manager.GetAppenders("Net");
     manager.LoadGlobalAppenders();
-    const auto second = Pointers(manager.GetAppenders("Net"));
-    ASSERT_EQ(Kinds(manager.GetAppenders("Net")), "fc");
-    EXPECT_NE(first[1], second[1]);
+    const auto second = manager.GetAppenders("Net");
+    ASSERT_EQ(Kinds(second), "fc");
+    EXPECT_NE(Pointers(first)[1], Pointers(second)[1]);
 }
 
 TEST_F(ManagerTest, EachZoneWritesToTheFilesItsOwnSettingsName)

@@ -33,7 +33,8 @@ TEST_F(PipelineTest, WritesTheSameExactLinesToTheZoneFileAndStandardOutput)
     ToLog("Net", Severity::Warning, "/src/net/Link.cpp", 17, 0xA7C, "link %s after %d tries", "up", 3);
     ToLog("Net", Severity::Info, "/src/net/Link.cpp", 18, 0xA7C, "rejected by the default verbosity");
     ToLog("Net", Severity::Error, "Link.cpp", 19, 0xFFFF8A2BF010UL, "%s", "");  // empty text: nothing
-    ToLog("Net", Severity::Error, "Link.cpp", 20, 0xFFFF8A2BF010UL, "");
+    const char* emptyFormat = "";
+    ToLog("Net", Severity::Error, "Link.cpp", 20, 0xFFFF8A2BF010UL, emptyFormat);
     ToLog("Net", Severity::Error, "Link.cpp", 21, 0xFFFF8A2BF010UL, "trailing controls\r\n\n");
     ShutdownLogging("Net");
 
