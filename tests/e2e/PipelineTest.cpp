@@ -226,7 +226,10 @@ TEST_F(PipelineTest, AnAppenderThrowingOnTheWorkerCostsOnlyTheRestOfThatDelivery
     Collector collector;
     ozr::testing::WriteFile(config / "syslog.ini",
                             "[Syslog]\nAddress=127.0.0.1\nPort=" + std::to_string(collector.port) + "\n");
-    std::streambuf* const standardOutput = std::cout.rdbuf(nullptr);
+    struct FailingBuffer : std::streambuf
+    {
+    } failing;  // accepts no character, so every write sets the bad bit
+    std::streambuf* const standardOutput = std::cout.rdbuf(&failing);
     std::cout.exceptions(std::ios::badbit);
     InitialiseLogging("Net");
     for (int number = 0; number < 20; ++number)
