@@ -15,7 +15,7 @@
 // A forked child has none of its parent's other threads, so the leak checker of a child that exits
 // normally cannot see what only the parent's worker referenced at the fork: the task it was running and
 // the handler memory it cached. The library deliberately leaves that state untouched in the child.
-extern "C" const char* __lsan_default_suppressions()
+extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions()
 {
     return "leak:boost::asio::detail::thread_info_base::allocate\n"
            "leak:ozr::logging::MessageBuilder::BuildMessage\n";
