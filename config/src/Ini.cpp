@@ -1,1 +1,103 @@
-// stub
+#include "ozr/config/Ini.h"
+
+#include <filesystem>
+#include <stdexcept>
+
+#include "AtomicFile.h"
+#include "FileLock.h"
+#include "IniDocument.h"
+#include "SystemError.h"
+
+namespace ozr::config::ini
+{
+namespace
+{
+
+namespace fs = std::filesystem;
+
+bool HasLineBreak(std::string_view text)
+{
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// Names and values that would not read back as written, or would break the file's line structure.
+void CheckWritable(const std::optional<std::string>& section, const std::string& key,
+                   const std::string& value, const std::string& file)
+{
+    const std::size_t keyStart = key.find_first_not_of(" \t\v\f");
+    const bool badKey = keyStart == std::string::npos || key.find('=') != std::string::npos ||
+                        key[keyStart] == '[' || key[keyStart] == ';' || key[keyStart] == '#';
+    const bool badSection = section && (HasLineBreak(*section) || section->find(']') != std::string::npos);
+    if (badKey || badSection || HasLineBreak(key) || HasLineBreak(value))
+    {
+        throw std::invalid_argument("ozr::config::ini: cannot store key \"" + key + "\" in " + file +
+                                    ": names and values must be one line, keys non-empty without '='");
+    }
+}
+
+// A settings file reached through a symbolic link is replaced at the link's target, so the link survives.
+fs::path ResolveTarget(const std::string& file)
+{
+    const fs::path path(file);
+    return fs::is_symlink(path) ? fs::canonical(path) : path;
+}
+
+void CreateParentDirectories(const fs::path& path)
+{
+    if (path.empty())
+    {
+        detail::ThrowSystemError(ENOENT, "write", "an empty path");
+    }
+    std::error_code error;
+    if (path.has_parent_path() && !fs::create_directories(path.parent_path(), error) && error)
+    {
+        throw fs::filesystem_error("ozr::config::ini: cannot create the directory of", path,
+                                   path.parent_path(), error);
+    }
+    if (fs::is_directory(path))
+    {
+        detail::ThrowSystemError(EISDIR, "write", path.string());
+    }
+}
+
+}  // namespace
+
+std::string ReadString(const std::optional<std::string>& section, const std::string_view& key,
+                       const std::string_view& defaultValue, const std::string& file)
+{
+    try
+    {
+        const std::optional<detail::FileContent> content = detail::ReadRegularFile(file);
+        if (content)
+        {
+            const detail::IniDocument document(content->text);
+            if (const std::optional<std::string_view> value = document.Find(section, key))
+            {
+                return std::string(*value);
+            }
+        }
+    }
+    catch (const std::exception&)
+    {
+        // An unreadable file reads as a missing one.
+    }
+    return std::string(defaultValue);
+}
+
+void WriteString(const std::optional<std::string>& section, const std::string& key, const std::string& value,
+                 const std::string& file)
+{
+    CheckWritable(section, key, value, file);
+    const fs::path path = ResolveTarget(file);
+    CreateParentDirectories(path);
+    const detail::FileLock lock(path.string() + ".lock");
+    const std::optional<detail::FileContent> original = detail::ReadRegularFile(path);
+    detail::IniDocument document(original ? original->text : std::string());
+    document.Set(section, key, value);
+    if (!original || document.Text() != original->text)
+    {
+        detail::ReplaceFile(path, document.Text(), original);
+    }
+}
+
+}  // namespace ozr::config::ini
