@@ -84,7 +84,7 @@ int main(int argc, char* argv[])
     {
         ozr::bench::LoggingWorkspace workspace;
         ozr::bench::OutputFile standardOutput(workspace.Path() / "stdout.txt");
-        ozr::bench::StandardOutputRedirection redirection(standardOutput.Descriptor());
+        ozr::bench::OutputRedirection redirection(standardOutput.Descriptor());
 
         workspace.AddZone(Zone, {});
         TimeCalls(1000, {});  // warm-up: the first calls make the builder and fault in the code

@@ -106,35 +106,38 @@ inline std::uint64_t CountLinesInDirectory(const std::filesystem::path& director
     return lines;
 }
 
-// Points file descriptor 1 somewhere else until destroyed. The library's console appender writes
-// through std::cout, which ends up on descriptor 1.
-class StandardOutputRedirection
+// Points an output descriptor (standard output unless told otherwise) somewhere else until destroyed.
+// The library's console appender writes through std::cout, which ends up on descriptor 1.
+class OutputRedirection
 {
 public:
-    explicit StandardOutputRedirection(int target) : saved(dup(STDOUT_FILENO))
+    explicit OutputRedirection(int target, int redirected = STDOUT_FILENO)
+        : redirected(redirected), saved(dup(redirected))
     {
         Flush();
-        if (saved < 0 || dup2(target, STDOUT_FILENO) < 0)
+        if (saved < 0 || dup2(target, redirected) < 0)
         {
-            throw std::runtime_error("cannot redirect standard output");
+            throw std::runtime_error("cannot redirect descriptor " + std::to_string(redirected));
         }
     }
-    ~StandardOutputRedirection()
+    ~OutputRedirection()
     {
         Flush();
-        dup2(saved, STDOUT_FILENO);
+        dup2(saved, redirected);
         close(saved);
     }
-    StandardOutputRedirection(const StandardOutputRedirection&) = delete;
-    StandardOutputRedirection& operator=(const StandardOutputRedirection&) = delete;
+    OutputRedirection(const OutputRedirection&) = delete;
+    OutputRedirection& operator=(const OutputRedirection&) = delete;
 
 private:
     static void Flush()
     {
         std::cout.flush();
-        std::fflush(stdout);
+        std::cerr.flush();
+        std::fflush(nullptr);
     }
 
+    int redirected;
     int saved;
 };
 

@@ -56,7 +56,7 @@ void RunThroughput(int messages, int threadCount, bool standardOutputToFile)
     Clock::time_point end;
     {
         ozr::bench::OutputFile standardOutput(standardOutputPath);
-        ozr::bench::StandardOutputRedirection redirection(standardOutput.Descriptor());
+        ozr::bench::OutputRedirection redirection(standardOutput.Descriptor());
         workspace.AddZone(Zone, {});
         start = Clock::now();
         std::vector<std::thread> threads;
@@ -112,7 +112,7 @@ void MeasureQueuedMemory()
         return;
     }
     ozr::bench::LoggingWorkspace workspace;
-    auto redirection = std::make_optional<ozr::bench::StandardOutputRedirection>(pipeEnds[1]);
+    auto redirection = std::make_optional<ozr::bench::OutputRedirection>(pipeEnds[1]);
     workspace.AddZone(Zone, {});
     LogMessages(0, 2000);  // more than the pipe holds
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
