@@ -53,9 +53,9 @@ void LogEverySeverity(int worker)
     for (const Severity severity : {Severity::Error, Severity::Print, Severity::Warning, Severity::Message,
                                     Severity::Info, Severity::Trace})
     {
-        DEMO_LOG(Gateway, severity, "Worker %d: a %s message", worker,
+        DEMO_LOG(Gateway, severity, "Worker %d: message of severity %s", worker,
                  ozr::logging::SeverityToString(severity));
-        DEMO_LOG(Storage, severity, "Worker %d: a %s message", worker,
+        DEMO_LOG(Storage, severity, "Worker %d: message of severity %s", worker,
                  ozr::logging::SeverityToString(severity));
     }
 }
