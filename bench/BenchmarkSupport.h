@@ -166,6 +166,10 @@ private:
 // The value below which `fraction` of the samples lie (nearest rank); sorts the samples.
 inline double Percentile(std::vector<double>& samples, double fraction)
 {
+    if (samples.empty())
+    {
+        return 0;
+    }
     std::sort(samples.begin(), samples.end());
     const auto rank = static_cast<std::size_t>(fraction * static_cast<double>(samples.size() - 1) + 0.5);
     return samples.at(rank);
