@@ -1,1 +1,49 @@
-// Implemented in a later change.
+#include "ozr/logging/ConfigLocator.h"
+
+#include <mutex>
+#include <utility>
+
+#include "ConfigFileSearch.h"
+
+namespace ozr::logging
+{
+
+namespace
+{
+
+const char* const g_defaultConfigDirectory = "/etc/ostrel/config";
+
+}  // namespace
+
+ConfigLocator::ConfigLocator(const IApplicationInfoProvider& applicationInfo)
+    : applicationInfoProvider(applicationInfo), configDirectoryPaths{g_defaultConfigDirectory}
+{
+}
+
+std::string ConfigLocator::GetZoneConfigFilePath(const char* zone) const
+{
+    // Asked before the search takes the lock, so no other lock is ever taken while it is held.
+    std::string baseName = zone != nullptr ? std::string(zone) : applicationInfoProvider.GetApplicationName();
+    return GetConfigFilePath(std::move(baseName) + ".Logging");
+}
+
+std::string ConfigLocator::GetGlobalConfigFilePath(const std::string& name) const
+{
+    return GetConfigFilePath(name);
+}
+
+void ConfigLocator::SetConfigDirectoryPath(std::filesystem::path directory)
+{
+    std::unique_lock<std::shared_mutex> lock(mutex);
+    configDirectoryPaths.clear();
+    configDirectoryPaths.push_front(std::move(directory));
+}
+
+std::string ConfigLocator::GetConfigFilePath(std::string name) const
+{
+    name += ".ini";
+    std::shared_lock<std::shared_mutex> lock(mutex);
+    return FindConfigFile(configDirectoryPaths, name);
+}
+
+}  // namespace ozr::logging

@@ -1,1 +1,65 @@
-// Implemented in a later change.
+#include "ozr/logging/Logger.h"
+
+#include <mutex>
+#include <utility>
+
+#include <boost/asio/dispatch.hpp>
+
+namespace ozr::logging
+{
+
+Logger::Logger(boost::asio::io_context& ioContext, std::string configFilePath,
+               std::forward_list<std::shared_ptr<ILogAppender>> appenderList)
+    : strand(ioContext),
+      appenders(std::move(appenderList)),
+      configProvider(std::move(configFilePath)),
+      config(configProvider.GetConfig())
+{
+}
+
+void Logger::Log(std::shared_ptr<Message const> message)
+{
+    // The task keeps the logger alive: it may wait on a context that no worker runs, long after the
+    // manager's registry let go of the logger. Runs inline when already on this strand (or on an idle
+    // strand of the thread running the context); queued otherwise.
+    boost::asio::dispatch(
+        strand, [self = shared_from_this(), message = std::move(message)] { self->Deliver(message); });
+}
+
+void Logger::SetVerbosity(Severity verbosity)
+{
+    std::unique_lock<std::shared_mutex> lock(mutex);
+    // Memory first: the value stays in force even when the write below throws.
+    config.verbosity = verbosity;
+    configProvider.SetConfig(config);
+}
+
+Severity Logger::GetVerbosity() const
+{
+    std::shared_lock<std::shared_mutex> lock(mutex);
+    return config.verbosity;
+}
+
+void Logger::Shutdown()
+{
+    std::unique_lock<std::shared_mutex> lock(mutex);
+    shutdown = true;
+}
+
+bool Logger::IsShutdown() const
+{
+    std::shared_lock<std::shared_mutex> lock(mutex);
+    return shutdown;
+}
+
+// The list never changes after construction, so it is read without a lock. An appender that throws
+// ends this message's delivery; the exception leaves the task.
+void Logger::Deliver(const std::shared_ptr<Message const>& message) const
+{
+    for (const auto& appender : appenders)
+    {
+        appender->Log(message);
+    }
+}
+
+}  // namespace ozr::logging

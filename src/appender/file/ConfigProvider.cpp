@@ -1,1 +1,87 @@
-// Implemented in a later change.
+#include "ozr/logging/appender/file/ConfigProvider.h"
+
+#include <algorithm>
+#include <limits>
+#include <mutex>
+#include <shared_mutex>
+#include <sstream>
+#include <utility>
+
+#include "ReadValue.h"
+#include "ozr/config/Ini.h"
+
+namespace ozr::logging::appender::file
+{
+namespace
+{
+
+const std::string ConfigSection = "FileAppender";
+constexpr std::uint64_t DefaultMaxFileSizeMB = 15;
+constexpr unsigned BytesPerMebibyteShift = 20;
+
+std::shared_mutex g_mutex;
+std::filesystem::path g_defaultLogDirectory = "/var/ostrel/logs";
+
+// Saturates instead of wrapping: a size of 2^44 MiB or more would otherwise become a tiny limit.
+std::uint64_t MebibytesToBytes(std::uint64_t mebibytes)
+{
+    constexpr std::uint64_t largest = std::numeric_limits<std::uint64_t>::max();
+    if (mebibytes > (largest >> BytesPerMebibyteShift))
+    {
+        return largest;
+    }
+    return mebibytes << BytesPerMebibyteShift;
+}
+
+// Number-style boolean: "0" disables; empty, "1" and anything that does not read as 0 or 1 enable.
+bool ParseEnabled(const std::string& text)
+{
+    if (text.empty())
+    {
+        return true;
+    }
+    std::istringstream stream(text);
+    bool enabled = true;
+    stream >> enabled;
+    return stream.fail() || enabled;
+}
+
+}  // namespace
+
+ConfigProvider::ConfigProvider(const IApplicationInfoProvider& applicationInfoProvider, char const* zone,
+                               std::string configFilePath)
+    : applicationInfoProvider(applicationInfoProvider), zone(zone), configFilePath(std::move(configFilePath))
+{
+}
+
+Config ConfigProvider::GetConfig() const
+{
+    using config::ini::ReadString;
+    using config::ini::ReadValue;
+
+    std::shared_lock<std::shared_mutex> lock(g_mutex);
+    Config config;
+    // An empty "LogDirectory" names no directory, so it falls back to the default like a missing key.
+    config.logDirectory = ReadString(ConfigSection, "LogDirectory", std::string_view{}, configFilePath);
+    if (config.logDirectory.empty())
+    {
+        config.logDirectory = g_defaultLogDirectory;
+    }
+    config.baseName = zone != nullptr ? std::string(zone) : applicationInfoProvider.GetApplicationName();
+    config.maxFileSize = MebibytesToBytes(
+        ReadValue<std::uint64_t>(ConfigSection, "MaxFileSizeMB", DefaultMaxFileSizeMB, configFilePath));
+    // Zero files would leave nowhere to write; the current file always counts.
+    config.maxFileCount = std::max<std::uint64_t>(
+        1,
+        ReadValue<std::uint64_t>(ConfigSection, "MaxFileCount", Config::DefaultMaxFileCount, configFilePath));
+    config.enabled = ParseEnabled(ReadString(ConfigSection, "Enabled", std::string_view{}, configFilePath));
+    return config;
+}
+
+void ConfigProvider::SetDefaultLogDirectory(std::filesystem::path directory)
+{
+    std::unique_lock<std::shared_mutex> lock(g_mutex);
+    g_defaultLogDirectory = std::move(directory);
+}
+
+}  // namespace ozr::logging::appender::file

@@ -1,1 +1,327 @@
-// Tests follow in a later change.
+#include "ozr/logging/appender/file/Appender.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <limits>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <boost/asio/executor_work_guard.hpp>
+
+#include "MessageFactory.h"
+#include "TempDirectory.h"
+#include "ozr/logging/appender/MessageFormatter.h"
+
+namespace
+{
+
+namespace fs = std::filesystem;
+using ozr::logging::Severity;
+using ozr::logging::appender::MessageFormatter;
+using ozr::logging::appender::file::Appender;
+using ozr::logging::appender::file::Config;
+using ozr::testing::MakeMessage;
+using ozr::testing::ReadFile;
+using ozr::testing::WriteFile;
+
+constexpr std::uint64_t Unlimited = std::numeric_limits<std::uint64_t>::max();
+
+class FileAppenderTest : public ::testing::Test
+{
+protected:
+    std::unique_ptr<Appender> MakeAppender(std::uint64_t maxFileSize, std::uint64_t maxFileCount,
+                                           bool enabled = true)
+    {
+        return std::make_unique<Appender>(ioContext, formatter,
+                                          Config{directory, "Net", maxFileSize, maxFileCount, enabled});
+    }
+
+    // Runs the queued write jobs on this thread.
+    void Run()
+    {
+        ioContext.restart();
+        ioContext.run();
+    }
+
+    void LogAndRun(Appender& appender, const std::string& text)
+    {
+        appender.Log(MakeMessage(text));
+        Run();
+    }
+
+    std::string Line(const std::string& text, std::uint64_t threadId = 0xA7C) const
+    {
+        return formatter.PrintMessage(*MakeMessage(text, Severity::Info, "Test", threadId));
+    }
+
+    fs::path File(const std::string& index) const { return directory / ("Net." + index + ".txt"); }
+
+    // File name -> content of everything in the log directory.
+    std::map<std::string, std::string> Contents() const
+    {
+        std::map<std::string, std::string> contents;
+        for (const auto& entry : fs::directory_iterator(directory))
+        {
+            contents[entry.path().filename().string()] = ReadFile(entry.path());
+        }
+        return contents;
+    }
+
+    ozr::testing::TempDirectory temporary;
+    const fs::path directory = temporary / "logs";
+    boost::asio::io_context ioContext;
+    MessageFormatter formatter;
+};
+
+TEST_F(FileAppenderTest, NamesFilesWithAtLeastTwoIndexDigits)
+{
+    const auto appender = MakeAppender(Unlimited, 6);
+    const std::vector<std::pair<std::uint64_t, std::string>> cases{
+        {0, "Net.00.txt"},
+        {5, "Net.05.txt"},
+        {10, "Net.10.txt"},
+        {99, "Net.99.txt"},
+        {100, "Net.100.txt"},
+        {123, "Net.123.txt"},
+        {Unlimited, "Net.18446744073709551615.txt"}};
+    for (const auto& [index, name] : cases)
+    {
+        EXPECT_EQ(appender->GetLogFileName(index), name);
+        EXPECT_EQ(appender->GetLogFilePath(index), directory / name);
+    }
+}
+
+TEST_F(FileAppenderTest, AppendsExactLinesAndContinuesAnExistingCurrentFile)
+{
+    fs::create_directories(directory);
+    WriteFile(File("00"), "before restart\n");
+    const auto appender = MakeAppender(Unlimited, 6);
+    appender->Log(nullptr);
+    appender->Log(MakeMessage("first"));
+    appender->Log(MakeMessage("second\nwith a line feed"));
+    Run();
+    EXPECT_EQ(Contents(),
+              (std::map<std::string, std::string>{
+                  {"Net.00.txt", "before restart\n" + Line("first") + Line("second\nwith a line feed")}}));
+}
+
+TEST_F(FileAppenderTest, DisabledAppenderCreatesTheDirectoryButNoFile)
+{
+    const auto appender = MakeAppender(0, 6, false);
+    ASSERT_TRUE(fs::is_directory(directory));
+    LogAndRun(*appender, "ignored");
+    EXPECT_TRUE(fs::is_empty(directory));
+}
+
+TEST_F(FileAppenderTest, ConstructorThrowsWhenTheDirectoryCannotBeCreated)
+{
+    WriteFile(temporary / "plain", "a file, not a directory");
+    EXPECT_THROW(Appender(ioContext, formatter, Config{temporary / "plain" / "logs", "Net", 0, 6, true}),
+                 fs::filesystem_error);
+}
+
+TEST_F(FileAppenderTest, RotatesOnlyAfterTheLineThatExceedsTheLimit)
+{
+    const auto appender = MakeAppender(2 * Line("m").size(), 6);
+    LogAndRun(*appender, "m");
+    LogAndRun(*appender, "m");
+    EXPECT_EQ(Contents(), (std::map<std::string, std::string>{{"Net.00.txt", Line("m") + Line("m")}}));
+
+    LogAndRun(*appender, "m");
+    EXPECT_EQ(Contents(),
+              (std::map<std::string, std::string>{{"Net.01.txt", Line("m") + Line("m") + Line("m")}}));
+
+    LogAndRun(*appender, "next");
+    EXPECT_EQ(Contents(),
+              (std::map<std::string, std::string>{{"Net.00.txt", Line("next")},
+                                                  {"Net.01.txt", Line("m") + Line("m") + Line("m")}}));
+}
+
+// Each existing file holds its own index name; after one rotating message, `expected` maps the file
+// names that must exist to the file whose content they now hold ("00" also holds the new line).
+struct RotationCase
+{
+    const char* description;
+    std::uint64_t maxFileCount;
+    std::vector<std::string> existing;
+    std::map<std::string, std::string> expected;
+};
+
+TEST_F(FileAppenderTest, RotationDeletesTheOldestAndShiftsTheRestUp)
+{
+    const std::vector<RotationCase> cases{
+        {"six files with leftovers above and a separated one",
+         6,
+         {"00", "01", "02", "03", "04", "05", "06", "07", "09"},
+         {{"01", "00"}, {"02", "01"}, {"03", "02"}, {"04", "03"}, {"05", "04"}, {"09", "09"}}},
+        {"three files with leftovers from a larger count",
+         3,
+         {"00", "01", "02", "03", "04", "05"},
+         {{"01", "00"}, {"02", "01"}}},
+        {"a gap stays a gap", 6, {"00", "01", "03"}, {{"01", "00"}, {"02", "01"}, {"04", "03"}}},
+        {"one file deletes the current one and its consecutive leftovers",
+         1,
+         {"00", "01", "02", "04"},
+         {{"04", "04"}}},
+        {"zero files counts as one", 0, {"00", "01", "03"}, {{"03", "03"}}},
+        {"the largest count rotates only what exists",
+         Unlimited,
+         {"00", "01", "02", "100"},
+         {{"01", "00"}, {"02", "01"}, {"03", "02"}, {"101", "100"}}},
+        {"other spellings and other zones' files stay",
+         6,
+         {"00", "5", "005", "01.03", "x"},
+         {{"01", "00"}, {"5", "5"}, {"005", "005"}, {"01.03", "01.03"}, {"x", "x"}}},
+    };
+    for (const auto& rotation : cases)
+    {
+        SCOPED_TRACE(rotation.description);
+        fs::remove_all(directory);
+        const auto appender = MakeAppender(0, rotation.maxFileCount);
+        for (const auto& index : rotation.existing)
+        {
+            WriteFile(File(index), "old " + index + "\n");
+        }
+        LogAndRun(*appender, "new");
+
+        std::map<std::string, std::string> expected;
+        for (const auto& [index, origin] : rotation.expected)
+        {
+            expected[File(index).filename().string()] =
+                "old " + origin + "\n" + (origin == "00" ? Line("new") : "");
+        }
+        EXPECT_EQ(Contents(), expected);
+    }
+}
+
+TEST_F(FileAppenderTest, RotateLogFilesOnItsOwnReplacesTheOldestAndMovesNothingPastIt)
+{
+    const auto appender = MakeAppender(0, 3);
+    for (const std::string index : {"00", "01", "02"})
+    {
+        WriteFile(File(index), index);
+    }
+    appender->RotateLogFiles();
+    EXPECT_EQ(Contents(), (std::map<std::string, std::string>{{"Net.01.txt", "00"}, {"Net.02.txt", "01"}}));
+}
+
+TEST_F(FileAppenderTest, ZeroSizeLimitLeavesOneLinePerFile)
+{
+    const auto appender = MakeAppender(0, 3);
+    for (const char* text : {"1", "2", "3", "4", "5"})
+    {
+        LogAndRun(*appender, text);
+    }
+    EXPECT_EQ(Contents(),
+              (std::map<std::string, std::string>{{"Net.01.txt", Line("5")}, {"Net.02.txt", Line("4")}}));
+
+    const auto single = MakeAppender(0, 1);
+    LogAndRun(*single, "gone");
+    EXPECT_EQ(Contents().count("Net.00.txt"), 0u);
+}
+
+TEST_F(FileAppenderTest, RecreatesARemovedFileOrDirectory)
+{
+    const auto appender = MakeAppender(Unlimited, 6);
+    LogAndRun(*appender, "first");
+    fs::remove(File("00"));
+    LogAndRun(*appender, "after file removal");
+    EXPECT_EQ(ReadFile(File("00")), Line("after file removal"));
+
+    fs::remove_all(directory);
+    LogAndRun(*appender, "after directory removal");
+    EXPECT_EQ(ReadFile(File("00")), Line("after directory removal"));
+}
+
+TEST_F(FileAppenderTest, FailedRotationKeepsTheLineAndRetriesWithTheNextMessage)
+{
+    const auto appender = MakeAppender(0, 3);
+    // A non-empty directory at the oldest index cannot be removed, whatever the privileges.
+    fs::create_directories(File("02") / "blocker");
+    EXPECT_NO_THROW(LogAndRun(*appender, "kept"));
+    EXPECT_EQ(ReadFile(File("00")), Line("kept"));
+
+    fs::remove_all(File("02"));
+    EXPECT_NO_THROW(LogAndRun(*appender, "rotated"));
+    EXPECT_EQ(Contents(),
+              (std::map<std::string, std::string>{{"Net.01.txt", Line("kept") + Line("rotated")}}));
+}
+
+TEST_F(FileAppenderTest, UnwritableDirectoryDropsMessagesUntilWritableAgain)
+{
+    if (geteuid() == 0)
+    {
+        GTEST_SKIP() << "permissions do not stop root";
+    }
+    const auto appender = MakeAppender(Unlimited, 6);
+    fs::permissions(directory, fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_NO_THROW(LogAndRun(*appender, "dropped"));
+    fs::permissions(directory, fs::perms::owner_all);
+    EXPECT_TRUE(fs::is_empty(directory));
+
+    LogAndRun(*appender, "written");
+    EXPECT_EQ(ReadFile(File("00")), Line("written"));
+}
+
+// Two threads log numbered messages while the test's worker runs the context; every line must appear
+// exactly once, intact, in each thread's order, across the rotated files read from oldest to newest.
+TEST_F(FileAppenderTest, LosesNoLineAcrossManyRotations)
+{
+    constexpr int MessagesPerThread = 1500;
+    const std::uint64_t limit = 20 * Line("0 0000").size();
+    const auto appender = MakeAppender(limit, 1000);
+    auto guard = boost::asio::make_work_guard(ioContext);
+    std::thread worker([this] { ioContext.run(); });
+    std::vector<std::thread> producers;
+    for (std::uint64_t thread = 0; thread < 2; ++thread)
+    {
+        producers.emplace_back(
+            [&appender, thread]
+            {
+                for (int number = 0; number < MessagesPerThread; ++number)
+                {
+                    appender->Log(MakeMessage(std::to_string(thread) + " " + std::to_string(1000 + number),
+                                              Severity::Info, "Test", thread));
+                }
+            });
+    }
+    for (auto& producer : producers)
+    {
+        producer.join();
+    }
+    guard.reset();
+    worker.join();
+
+    std::vector<int> nextNumber(2, 1000);
+    const std::string marker = "] - ";
+    for (std::uint64_t index = 999; index != Unlimited; --index)
+    {
+        if (!fs::exists(appender->GetLogFilePath(index)))
+        {
+            continue;
+        }
+        const std::string content = ReadFile(appender->GetLogFilePath(index));
+        EXPECT_LE(content.size(), limit + Line("0 0000").size());
+        std::istringstream lines(content);
+        for (std::string line; std::getline(lines, line);)
+        {
+            const std::string text = line.substr(line.find(marker) + marker.size());
+            const std::uint64_t thread = std::stoull(text.substr(0, 1));
+            ASSERT_LT(thread, 2u) << line;
+            ASSERT_EQ(text, std::to_string(thread) + " " + std::to_string(nextNumber[thread]));
+            ASSERT_EQ(line + "\n", Line(text, thread));
+            ++nextNumber[thread];
+        }
+    }
+    EXPECT_EQ(nextNumber, (std::vector<int>{1000 + MessagesPerThread, 1000 + MessagesPerThread}));
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/io_context_strand.hpp>
@@ -18,7 +19,8 @@ namespace ozr::logging::appender::file
 // files once the current one is larger than the limit:
 //   <base>.00.txt -> <base>.01.txt -> ... -> <base>.<maxFileCount-1>.txt -> deleted
 // `Log` may be called from any thread; all file work runs on the appender's strand. No handle is kept
-// between messages, so other tools may move or delete the files at any time.
+// between messages, so other tools may move or delete the files at any time. File-system failures are
+// absorbed: the message is dropped or the rotation retried with the next message, never reported.
 class OZR_LOGGING_API Appender final : public ILogAppender
 {
 public:
@@ -36,9 +38,15 @@ public:
     void RotateLogFiles() const;
 
 private:
+    // The write job, run on the strand: appends the line, then rotates if the file grew past the limit.
+    void WriteMessage(const Message& message) const;
+    // Indices below the top retained one whose files exist, found with one directory listing.
+    std::vector<std::uint64_t> ListRotatableIndices() const;
+
     boost::asio::io_context::strand strand;
     const IMessageFormatter& formatter;
     const Config config;
+    const std::filesystem::path currentFilePath;  // index 00, written by every message
 };
 
 }  // namespace ozr::logging::appender::file
