@@ -1,1 +1,253 @@
-// Implemented in a later change.
+#include "ozr/logging/appender/syslog/Appender.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <exception>
+#include <utility>
+
+#include <boost/asio/bind_executor.hpp>
+#include <boost/asio/connect.hpp>
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/ip/host_name.hpp>
+#include <boost/date_time/posix_time/posix_time_types.hpp>
+
+namespace ozr::logging::appender::syslog
+{
+
+namespace
+{
+
+using boost::system::error_code;
+
+constexpr std::size_t g_maxPayloadSize = 1024;
+constexpr char g_truncationMark[] = "...";
+constexpr unsigned int g_priorityOfFacilityLocal0 = 16 * 8;
+constexpr const char* g_monthAbbreviations[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// This machine's name as it appears in every datagram: spaces would split the header's host field.
+std::string GetLocalHostName()
+{
+    try
+    {
+        std::string name = boost::asio::ip::host_name();
+        name.erase(std::remove(name.begin(), name.end(), ' '), name.end());
+        return name;
+    }
+    catch (const std::exception&)
+    {
+        return "-";
+    }
+}
+
+void AppendDecimal(std::string& out, std::uint32_t value)
+{
+    char digits[10];
+    const auto result = std::to_chars(std::begin(digits), std::end(digits), value);
+    out.append(digits, result.ptr);
+}
+
+void AppendTwoDigits(std::string& out, std::int64_t value, char fill)
+{
+    out += value < 10 ? fill : static_cast<char>('0' + value / 10 % 10);
+    out += static_cast<char>('0' + value % 10);
+}
+
+void AppendHex16(std::string& out, std::uint64_t value)
+{
+    static constexpr char hexDigits[] = "0123456789ABCDEF";
+    char digits[16];
+    for (auto position = std::rbegin(digits); position != std::rend(digits); ++position, value >>= 4)
+    {
+        *position = hexDigits[value & 0xF];
+    }
+    out.append(digits, sizeof digits);
+}
+
+// "Mar  5 09:07:03": month, space-padded day, time of day truncated to the second.
+void AppendTimestamp(std::string& out, const boost::posix_time::ptime& time)
+{
+    const auto date = time.date();
+    out += g_monthAbbreviations[date.month() - 1];
+    out += ' ';
+    AppendTwoDigits(out, date.day(), ' ');
+    out += ' ';
+    const std::int64_t microseconds = time.time_of_day().total_microseconds();
+    AppendTwoDigits(out, microseconds / 3600000000, '0');
+    out += ':';
+    AppendTwoDigits(out, microseconds / 60000000 % 60, '0');
+    out += ':';
+    AppendTwoDigits(out, microseconds / 1000000 % 60, '0');
+}
+
+void TruncateToPayloadLimit(std::string& payload)
+{
+    if (payload.size() > g_maxPayloadSize)
+    {
+        payload.resize(g_maxPayloadSize - (sizeof g_truncationMark - 1));
+        payload += g_truncationMark;
+    }
+}
+
+}  // namespace
+
+Appender::Appender(boost::asio::io_context& ioContext,
+                   const IApplicationInfoProvider& applicationInfoProvider, Config config)
+    : strand(ioContext),
+      applicationInfoProvider(applicationInfoProvider),
+      config(std::move(config)),
+      localHostName(GetLocalHostName()),
+      resolver(ioContext),
+      socket(ioContext)
+{
+}
+
+void Appender::Log(std::shared_ptr<Message const> message)
+{
+    if (!message)
+    {
+        return;
+    }
+    boost::asio::dispatch(strand,
+                          [this, message = std::move(message)]() mutable { Deliver(std::move(message)); });
+}
+
+void Appender::Deliver(std::shared_ptr<Message const> message)
+{
+    if (connecting)
+    {
+        Enqueue(std::move(message));
+    }
+    else if (socket.is_open())
+    {
+        WriteLogMessage(*message);
+    }
+    else
+    {
+        Enqueue(std::move(message));
+        StartConnecting();
+    }
+}
+
+void Appender::Enqueue(std::shared_ptr<Message const> message)
+{
+    if (pending.size() == MaxPendingMessages)
+    {
+        pending.pop_front();
+    }
+    pending.push_back(std::move(message));
+}
+
+// One lookup at a time: lookups queue up on the resolver's single thread, and with an unreachable name
+// server each would hold its message, and the shutdown that waits for it, for seconds.
+void Appender::StartConnecting()
+{
+    connecting = true;
+    try
+    {
+        resolver.async_resolve(
+            config.host, std::to_string(config.port), boost::asio::ip::resolver_base::flags(),
+            boost::asio::bind_executor(
+                strand,
+                [this](const error_code& error, const boost::asio::ip::udp::resolver::results_type& results)
+                { OnResolved(error, results); }));
+    }
+    catch (...)
+    {
+        // Without a lookup under way nothing would ever release the waiting messages.
+        connecting = false;
+        pending.clear();
+        throw;
+    }
+}
+
+void Appender::OnResolved(const error_code& error,
+                          const boost::asio::ip::udp::resolver::results_type& results)
+{
+    if (error)
+    {
+        connecting = false;
+        pending.clear();
+        return;
+    }
+    boost::asio::async_connect(
+        socket, results,
+        boost::asio::bind_executor(
+            strand, [this](const error_code& connectError, const boost::asio::ip::udp::endpoint&)
+            { OnConnected(connectError); }));
+}
+
+void Appender::OnConnected(const error_code& error)
+{
+    connecting = false;
+    if (!error)
+    {
+        SendPending();
+        return;
+    }
+    pending.clear();
+    socket.close();  // the throwing variant: a failing close leaves the handler for the worker's run loop
+}
+
+void Appender::SendPending()
+{
+    // Taken out first, so that a failure while writing one cannot strand the rest in the queue.
+    std::deque<std::shared_ptr<Message const>> ready;
+    ready.swap(pending);
+    for (const auto& message : ready)
+    {
+        WriteLogMessage(*message);
+    }
+}
+
+void Appender::WriteLogMessage(const Message& message)
+{
+    auto datagram = std::make_shared<std::string>(FormatLogMessage(message));
+    socket.async_send(boost::asio::buffer(*datagram),
+                      boost::asio::bind_executor(
+                          strand, [this, datagram](const error_code& error, std::size_t) { OnSent(error); }));
+}
+
+void Appender::OnSent(const error_code& error)
+{
+    // While a connection is under way, the failed send belonged to a socket already closed; closing
+    // again would abort the new connection.
+    if (error && !connecting)
+    {
+        socket.close();  // the throwing variant, as above
+    }
+}
+
+std::string Appender::FormatLogMessage(const Message& message) const
+{
+    const std::string applicationName =
+        message.zone == nullptr ? applicationInfoProvider.GetApplicationName() : "";
+    const std::string_view tag = message.zone == nullptr ? std::string_view(applicationName) : message.zone;
+
+    std::string payload;
+    payload.reserve(std::min(g_maxPayloadSize + 1, 64 + localHostName.size() + tag.size() +
+                                                       message.file.size() + message.text.size()));
+    payload += '<';
+    AppendDecimal(payload, g_priorityOfFacilityLocal0 + SeverityToSyslogCode(message.severity));
+    payload += '>';
+    AppendTimestamp(payload, message.localTime);
+    payload += ' ';
+    payload += localHostName;
+    payload += ' ';
+    payload += tag;
+    payload += ": ";
+    payload += message.file;
+    payload += '(';
+    AppendDecimal(payload, message.line);
+    payload += "): (TID 0x";
+    AppendHex16(payload, message.threadId);
+    payload += ") ";
+    // Text beyond the limit would be cut anyway; one byte more than fits is enough to mark the cut.
+    const std::size_t room = g_maxPayloadSize + 1 - std::min(payload.size(), g_maxPayloadSize + 1);
+    payload.append(message.text, 0, room);
+    TruncateToPayloadLimit(payload);
+    return payload;
+}
+
+}  // namespace ozr::logging::appender::syslog
