@@ -19,5 +19,9 @@ install(FILES
     ${PROJECT_BINARY_DIR}/OstrelLoggingConfigVersion.cmake
     DESTINATION ${OZR_CMAKE_INSTALL_DIR})
 
+# The .pc file finds its prefix relative to its own location, so the installed tree can be moved and
+# `cmake --install --prefix` works without reconfiguring.
+file(RELATIVE_PATH OZR_PC_PREFIX_FROM_PCFILEDIR /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" OZR_PC_PREFIX_FROM_PCFILEDIR "${OZR_PC_PREFIX_FROM_PCFILEDIR}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/ostrel-logging.pc.in ${PROJECT_BINARY_DIR}/ostrel-logging.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/ostrel-logging.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

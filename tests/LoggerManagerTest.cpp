@@ -1,1 +1,103 @@
-// Tests follow in a later change.
+#include "ozr/logging/LoggerManager.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "MessageFactory.h"
+#include "TempDirectory.h"
+#include "ozr/logging/appender/file/ConfigProvider.h"
+
+namespace
+{
+
+using namespace ozr::logging;
+using ozr::testing::ReadFile;
+using ozr::testing::TempDirectory;
+using ozr::testing::WriteFile;
+
+class LoggerManagerTest : public ::testing::Test
+{
+protected:
+    LoggerManagerTest()
+    {
+        appender::file::ConfigProvider::SetDefaultLogDirectory(root / "logs");
+        manager.SetConfigDirectoryPath(root.Path());
+    }
+
+    TempDirectory root;
+    LoggerManager manager;
+};
+
+TEST_F(LoggerManagerTest, HandsOutOneLoggerPerZoneWithNullAndEmptyAsTheDefaultZone)
+{
+    const auto net = manager.GetLogger("Net");
+    const std::string sameName = "Net";
+    EXPECT_EQ(manager.GetLogger(sameName.c_str()), net);
+    EXPECT_NE(manager.GetLogger("Disk"), net);
+    EXPECT_NE(manager.GetLogger("net"), net);
+    const auto defaultZone = manager.GetLogger(nullptr);
+    EXPECT_EQ(manager.GetLogger(""), defaultZone);
+    EXPECT_NE(defaultZone, net);
+}
+
+TEST_F(LoggerManagerTest, AFullShutdownEmptiesTheRegistrySoSettingsAreReadAgain)
+{
+    manager.InitialiseLogger("Net");
+    const auto before = manager.GetLogger("Net");
+    EXPECT_EQ(before->GetVerbosity(), Severity::Warning);
+    manager.ShutdownLogger("Net");
+    EXPECT_TRUE(before->IsShutdown());
+
+    WriteFile(root / "Net.Logging.ini", "[OZRLogging]\nLogLevel=Trace\n");
+    const auto after = manager.GetLogger("Net");
+    EXPECT_NE(after, before);
+    EXPECT_EQ(after->GetVerbosity(), Severity::Trace);
+    EXPECT_FALSE(after->IsShutdown());
+}
+
+TEST_F(LoggerManagerTest, ShuttingDownOneOfTwoZonesKeepsTheOtherRunning)
+{
+    manager.InitialiseLogger("Net");
+    const auto disk = manager.GetLogger("Disk");  // used only, never initialised: still active
+    manager.ShutdownLogger("Unknown");
+    manager.ShutdownLogger("Net");
+    EXPECT_EQ(manager.GetLogger("Disk"), disk);
+    disk->Log(ozr::testing::MakeMessage("still running", Severity::Error, "Disk"));
+    manager.ShutdownLogger("Disk");
+    EXPECT_THAT(ReadFile(root / "logs" / "Disk.00.txt"), ::testing::EndsWith("still running\n"));
+    EXPECT_NE(manager.GetLogger("Disk"), disk);
+}
+
+TEST_F(LoggerManagerTest, AZoneWhoseLoggerCannotBeMadeIsNotRegisteredAndIsTriedAgain)
+{
+    WriteFile(root / "blocker", "a file where a directory should be");
+    WriteFile(root / "Net.Logging.ini",
+              "[FileAppender]\nLogDirectory=" + (root / "blocker" / "logs").string());
+    EXPECT_THROW(manager.InitialiseLogger("Net"), std::filesystem::filesystem_error);
+    EXPECT_THROW(manager.GetLogger("Net"), std::filesystem::filesystem_error);
+
+    WriteFile(root / "Net.Logging.ini", "");
+    EXPECT_NE(manager.GetLogger("Net"), nullptr);
+    manager.ShutdownLogger("Net");
+}
+
+TEST(LoggerManagerLifetimeTest, DestroyingARunningManagerWritesEverythingQueuedFirst)
+{
+    TempDirectory root;
+    appender::file::ConfigProvider::SetDefaultLogDirectory(root / "logs");
+    {
+        LoggerManager manager;
+        manager.SetConfigDirectoryPath(root.Path());
+        manager.InitialiseLogger("Net");
+        const auto logger = manager.GetLogger("Net");
+        for (int number = 0; number < 500; ++number)
+        {
+            logger->Log(ozr::testing::MakeMessage("line " + std::to_string(number), Severity::Error, "Net"));
+        }
+    }
+    const auto text = ReadFile(root / "logs" / "Net.00.txt");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 500);
+    EXPECT_THAT(text, ::testing::EndsWith("line 499\n"));
+}
+
+}  // namespace

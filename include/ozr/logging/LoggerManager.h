@@ -35,6 +35,17 @@ public:
 // Owns the I/O context and its single worker thread, the application information, the locator, the
 // appender manager and the registry. The registry lock is held across every registry operation,
 // including making loggers and joining the worker; the worker never takes it.
+//
+// Destroying the manager while its worker runs (the process ends without shutting its zones down) first
+// lets the worker finish everything queued, then joins it.
+//
+// Fork: the registry lock is held across fork(), so a child never inherits it locked. A child has none of
+// the parent's threads, and the parent's worker may have held the I/O context's internal locks at the
+// moment of the fork, so the child never touches the parent's context, worker, loggers or appenders: at
+// its first registry call (or at exit) it abandons them, unreleased, and starts over as a manager that was
+// just made. The child's messages therefore go nowhere until the child calls InitialiseLogging itself,
+// which gives it a worker and fresh appenders of its own; a child that only logs and exits (or execs)
+// drops its messages and never waits for the parent's worker.
 class OZR_LOGGING_API LoggerManager final : public ILoggerManager
 {
 public:
@@ -54,15 +65,28 @@ public:
 
 private:
     using WorkGuard = boost::asio::executor_work_guard<boost::asio::io_context::executor_type>;
+    // std::less<> lets a log call look its zone up by string_view, without building a key.
+    using Registry = std::map<std::optional<std::string>, std::shared_ptr<ILogger>, std::less<>>;
 
-    boost::asio::io_context ioContext;
+    std::shared_ptr<ILogger> FindOrMakeLogger(char const* zone);
+    void DrainAndJoinWorker();
+    void LeaveParentStateIfForked();
+    void AbandonParentState();
+
+    static void LockAllForFork();
+    static void UnlockAllInParent();
+    static void UnlockAllInChild();
+
+    // Held through a pointer so that a forked child can abandon the parent's context without touching it.
+    std::unique_ptr<boost::asio::io_context> ioContext;
     std::unique_ptr<WorkGuard> workGuard;
     std::deque<std::thread> threads;
     std::unique_ptr<IApplicationInfoProvider> applicationInfoProvider;
     std::unique_ptr<IConfigLocator> configLocator;
     std::unique_ptr<appender::IManager> appenderManager;
     std::recursive_mutex mutex;
-    std::map<std::optional<std::string>, std::shared_ptr<ILogger>> loggers;
+    Registry loggers;
+    bool forkedFromParent = false;  // set in a forked child; guarded by the registry lock
 };
 
 // The process-wide manager, made on first use and destroyed at process exit.

@@ -1,0 +1,114 @@
+// Starting, stopping and restarting the worker through the entry points.
+
+#include <thread>
+
+#include <gmock/gmock.h>
+
+#include "Scenario.h"
+#include "ozr/config/Ini.h"
+
+namespace
+{
+
+using namespace ozr::logging;
+using ozr::testing::ReadLines;
+using ozr::testing::StdoutCapture;
+using ozr::testing::Texts;
+using ozr::testing::ThreadCount;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+using LifecycleTest = ozr::testing::Scenario;
+
+TEST_F(LifecycleTest, MessagesLoggedBeforeTheFirstInitialiseAreWrittenOnceAWorkerRuns)
+{
+    StdoutCapture capture(root / "stdout.txt");
+    ToLog("Early", Severity::Error, __FILE__, __LINE__, 1, "queued without a worker");
+    EXPECT_FALSE(std::filesystem::exists(LogFile("Early")));
+
+    InitialiseLogging("Net");
+    ToLog("Net", Severity::Error, __FILE__, __LINE__, 1, "net line");
+    ShutdownLogging("Net");  // "Early" was used, so it still counts as active: nothing stops yet
+    ToLog("Early", Severity::Error, __FILE__, __LINE__, 1, "after net shut down");
+    ShutdownLogging("Early");
+
+    EXPECT_THAT(Texts(ReadLines(LogFile("Early"))),
+                ElementsAre("queued without a worker", "after net shut down"));
+    EXPECT_THAT(Texts(ReadLines(LogFile("Net"))), ElementsAre("net line"));
+    // "Early" was made before the global appenders were loaded: it writes to its file only.
+    EXPECT_THAT(Texts(capture.Lines()), ElementsAre("net line"));
+}
+
+TEST_F(LifecycleTest, OneWorkerRunsWhileAnyZoneIsActiveAndNoneAfterwards)
+{
+    std::thread([] {}).join();  // a sanitizer starts its helper thread with the process's first thread
+    const std::size_t before = ThreadCount();
+    InitialiseLogging("Net");
+    EXPECT_EQ(ThreadCount(), before + 1);
+    InitialiseLogging("Disk");
+    InitialiseLogging("Net");
+    EXPECT_EQ(ThreadCount(), before + 1);
+
+    ShutdownLogging("Unknown");
+    ShutdownLogging("Net");
+    EXPECT_EQ(ThreadCount(), before + 1);
+    ShutdownLogging("Disk");
+    EXPECT_EQ(ThreadCount(), before);
+    ShutdownLogging("Disk");  // no longer registered: nothing happens
+    EXPECT_EQ(ThreadCount(), before);
+}
+
+TEST_F(LifecycleTest, RestartsAfterAFullShutdownAndDeliversWhatWasQueuedMeanwhile)
+{
+    StdoutCapture capture(root / "stdout.txt");
+    InitialiseLogging("Net");
+    ToLog("Net", Severity::Error, __FILE__, __LINE__, 1, "first run");
+    ShutdownLogging("Net");
+    WriteZoneSettings("Net", "[OZRLogging]\nLogLevel=Trace\n");  // read by the zone's next logger
+    ToLog("Net", Severity::Trace, __FILE__, __LINE__, 1, "while stopped");
+    EXPECT_THAT(Texts(ReadLines(LogFile("Net"))), ElementsAre("first run"));
+
+    InitialiseLogging("Net");
+    ToLog("Net", Severity::Trace, __FILE__, __LINE__, 1, "second run");
+    ShutdownLogging("Net");
+
+    EXPECT_THAT(Texts(ReadLines(LogFile("Net"))), ElementsAre("first run", "while stopped", "second run"));
+    // The logger made while stopped has its file appender only; the new run's console is for new loggers.
+    EXPECT_THAT(Texts(capture.Lines()), ElementsAre("first run"));
+}
+
+TEST_F(LifecycleTest, ANullAndAnEmptyZoneAreTheSameDefaultZone)
+{
+    InitialiseLogging(nullptr);
+    SetLoggingVerbosity(Severity::Trace, "");
+    ToLog(nullptr, Severity::Trace, __FILE__, __LINE__, 1, "null zone");
+    ToLog("", Severity::Trace, __FILE__, __LINE__, 1, "empty zone");
+    const std::size_t running = ThreadCount();
+    ShutdownLogging("");
+    EXPECT_EQ(ThreadCount(), running - 1);
+
+    // The default zone's files are named after the application.
+    std::vector<std::string> texts;
+    for (const auto& entry : std::filesystem::directory_iterator(logs))
+    {
+        EXPECT_THAT(entry.path().filename().string(), ::testing::StartsWith("e2e_LifecycleTest"));
+        texts = Texts(ReadLines(entry.path()));
+    }
+    EXPECT_THAT(texts, ElementsAre("null zone", "empty zone"));
+    EXPECT_EQ(ozr::config::ini::ReadString(std::string("OZRLogging"), "LogLevel", "",
+                                           (config / "e2e_LifecycleTest.Logging.ini").string()),
+              "Trace");
+}
+
+TEST_F(LifecycleTest, ShuttingDownAZoneThatWasNeverUsedChangesNothing)
+{
+    ToLog("Net", Severity::Error, __FILE__, __LINE__, 1, "queued");
+    ShutdownLogging("Other");
+    InitialiseLogging("Other");
+    ShutdownLogging("Other");  // "Net" is still active
+    ShutdownLogging("Net");
+    EXPECT_THAT(Texts(ReadLines(LogFile("Net"))), ElementsAre("queued"));
+    EXPECT_THAT(ReadLines(LogFile("Other")), IsEmpty());
+}
+
+}  // namespace

@@ -1,0 +1,250 @@
+// Messages through the entry points to the zone's files, standard output and a syslog collector.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <map>
+#include <thread>
+
+#include <gmock/gmock.h>
+
+#include "Scenario.h"
+#include "ozr/config/Ini.h"
+
+namespace
+{
+
+using namespace ozr::logging;
+using ozr::testing::MaskTimes;
+using ozr::testing::ReadLines;
+using ozr::testing::StdoutCapture;
+using ozr::testing::Texts;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+using PipelineTest = ozr::testing::Scenario;
+
+TEST_F(PipelineTest, WritesTheSameExactLinesToTheZoneFileAndStandardOutput)
+{
+    StdoutCapture capture(root / "stdout.txt");
+    InitialiseLogging("Net");
+    ToLog("Net", Severity::Warning, "/src/net/Link.cpp", 17, 0xA7C, "link %s after %d tries", "up", 3);
+    ToLog("Net", Severity::Info, "/src/net/Link.cpp", 18, 0xA7C, "rejected by the default verbosity");
+    ToLog("Net", Severity::Error, "Link.cpp", 19, 0xFFFF8A2BF010UL, "%s", "");  // empty text: nothing
+    const char* emptyFormat = "";
+    ToLog("Net", Severity::Error, "Link.cpp", 20, 0xFFFF8A2BF010UL, emptyFormat);
+    ToLog("Net", Severity::Error, "Link.cpp", 21, 0xFFFF8A2BF010UL, "trailing controls\r\n\n");
+    ShutdownLogging("Net");
+
+    const auto fileLines = MaskTimes(ReadLines(LogFile("Net")));
+    EXPECT_THAT(fileLines,
+                ElementsAre("Link.cpp(17): (TID 0x0000000000000A7C) <time> [Warning] - link up after 3 tries",
+                            "Link.cpp(21): (TID 0x0000FFFF8A2BF010) <time> [Error] - trailing controls"));
+    EXPECT_EQ(MaskTimes(capture.Lines()), fileLines);
+}
+
+// Every message is numbered per thread; across all rotated files each number appears exactly once and
+// in order, read from the oldest file to the current one.
+TEST_F(PipelineTest, RotatesWithoutLosingDuplicatingOrReorderingMessagesFromSeveralThreads)
+{
+    constexpr int ThreadCount = 4;
+    constexpr int MessagesPerThread = 3000;
+    WriteZoneSettings("Net", "[FileAppender]\nMaxFileSizeMB=1\nMaxFileCount=60\n");
+    StdoutCapture capture(root / "stdout.txt");
+    InitialiseLogging("Net");
+    const std::string padding(300, '.');
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < ThreadCount; ++thread)
+    {
+        threads.emplace_back(
+            [thread, &padding]
+            {
+                for (int number = 0; number < MessagesPerThread; ++number)
+                {
+                    ToLog("Net", Severity::Error, __FILE__, __LINE__, thread, "t=%d n=%d %s", thread, number,
+                          padding.c_str());
+                }
+            });
+    }
+    for (auto& thread : threads)
+    {
+        thread.join();
+    }
+    ShutdownLogging("Net");
+
+    int files = 0;
+    while (std::filesystem::exists(LogFile("Net", files)))
+    {
+        ++files;
+    }
+    EXPECT_GE(files, 4);  // more than 4 MiB were written with a limit of 1 MiB
+    std::vector<int> next(ThreadCount, 0);
+    for (int index = files - 1; index >= 0; --index)
+    {
+        for (const auto& text : Texts(ReadLines(LogFile("Net", index))))
+        {
+            int thread = -1;
+            int number = -1;
+            ASSERT_EQ(std::sscanf(text.c_str(), "t=%d n=%d", &thread, &number), 2) << text;
+            ASSERT_EQ(number, next.at(thread)) << "thread " << thread << " in file " << index;
+            ++next[thread];
+        }
+    }
+    EXPECT_EQ(next, std::vector<int>(ThreadCount, MessagesPerThread));
+    EXPECT_EQ(capture.Lines().size(), std::size_t{ThreadCount * MessagesPerThread});
+}
+
+TEST_F(PipelineTest, VerbosityChangesFilterLaterCallsAndAreWrittenBackAtOnce)
+{
+    struct Row
+    {
+        Severity verbosity;
+        const char* storedText;
+        std::string passing;  // first letters of the severities that pass, from Error to Trace
+    };
+    const std::vector<Row> rows{
+        {Severity::Trace, "Trace", "EPWMIT"},
+        {Severity::Error, "Error", "E"},
+        {Severity::Warning, "Warning", "EPW"},
+        {static_cast<Severity>(-1), "Unknown", ""},
+        {static_cast<Severity>(6), "Unknown", "EPWMIT"},
+    };
+    const std::string settings = (config / "Net.Logging.ini").string();
+    InitialiseLogging("Net");
+    std::vector<std::string> expected;
+    for (const auto& row : rows)
+    {
+        SetLoggingVerbosity(row.verbosity, "Net");
+        EXPECT_EQ(ozr::config::ini::ReadString(std::string("OZRLogging"), "LogLevel", "", settings),
+                  row.storedText);
+        for (const char* name : {"Error", "Print", "Warning", "Message", "Info", "Trace"})
+        {
+            const Severity severity = SeverityFromString(name);
+            ToLog("Net", severity, __FILE__, __LINE__, 1, "%s at %s", name, row.storedText);
+            if (row.passing.find(name[0]) != std::string::npos)
+            {
+                expected.push_back(std::string(name) + " at " + row.storedText);
+            }
+        }
+    }
+    ShutdownLogging("Net");
+    EXPECT_EQ(Texts(ReadLines(LogFile("Net"))), expected);
+}
+
+TEST_F(PipelineTest, ANewConfigDirectoryAppliesToZonesMadeAfterwardsOnly)
+{
+    WriteZoneSettings("Net", "[OZRLogging]\nLogLevel=Trace\n");
+    InitialiseLogging("Net");
+    const auto later = root / "later";
+    std::filesystem::create_directories(later);
+    ozr::testing::WriteFile(later / "Net.Logging.ini", "[OZRLogging]\nLogLevel=Error\n");
+    ozr::testing::WriteFile(later / "Disk.Logging.ini", "[OZRLogging]\nLogLevel=Info\n");
+    SetLoggingConfigDirectoryPath(later.c_str());
+
+    ToLog("Net", Severity::Trace, __FILE__, __LINE__, 1, "net keeps its verbosity");
+    ToLog("Disk", Severity::Info, __FILE__, __LINE__, 1, "disk reads the new directory");
+    ToLog("Disk", Severity::Trace, __FILE__, __LINE__, 1, "disk rejects this");
+    SetLoggingVerbosity(Severity::Message, "Net");
+    ShutdownLogging("Disk");
+    ShutdownLogging("Net");
+
+    EXPECT_THAT(Texts(ReadLines(LogFile("Net"))), ElementsAre("net keeps its verbosity"));
+    EXPECT_THAT(Texts(ReadLines(LogFile("Disk"))), ElementsAre("disk reads the new directory"));
+    const auto read = [](const std::filesystem::path& file)
+    { return ozr::config::ini::ReadString(std::string("OZRLogging"), "LogLevel", "", file.string()); };
+    EXPECT_EQ(read(config / "Net.Logging.ini"), "Message");
+    EXPECT_EQ(read(later / "Net.Logging.ini"), "Error");
+}
+
+// A collector on a loopback UDP socket, named in syslog.ini.
+class Collector
+{
+public:
+    Collector() : socket(::socket(AF_INET, SOCK_DGRAM, 0))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length);
+        port = ntohs(address.sin_port);
+    }
+    ~Collector() { close(socket); }
+
+    // Up to `expected` datagrams, waiting at most `timeoutMs` for each.
+    std::vector<std::string> Receive(std::size_t expected, int timeoutMs = 5000)
+    {
+        std::vector<std::string> datagrams;
+        pollfd entry{socket, POLLIN, 0};
+        while (datagrams.size() < expected && poll(&entry, 1, timeoutMs) > 0)
+        {
+            char buffer[2048];
+            const ssize_t size = recv(socket, buffer, sizeof buffer, 0);
+            datagrams.emplace_back(buffer, size > 0 ? static_cast<std::size_t>(size) : 0);
+        }
+        return datagrams;
+    }
+
+    int socket;
+    unsigned short port = 0;
+};
+
+TEST_F(PipelineTest, SendsOneDatagramPerMessageToTheConfiguredCollector)
+{
+    Collector collector;
+    ozr::testing::WriteFile(config / "syslog.ini",
+                            "[Syslog]\nAddress=127.0.0.1\nPort=" + std::to_string(collector.port) + "\n");
+    StdoutCapture capture(root / "stdout.txt");
+    InitialiseLogging("Net");
+    for (int number = 0; number < 5; ++number)
+    {
+        ToLog("Net", Severity::Error, "/src/Link.cpp", 7, 0x2A, "datagram %d", number);
+    }
+    ShutdownLogging("Net");
+
+    // The first messages may each start a lookup of their own, so their order is not fixed.
+    std::vector<std::string> texts;
+    for (const auto& datagram : collector.Receive(5))
+    {
+        EXPECT_THAT(datagram, ::testing::StartsWith("<131>"));
+        EXPECT_THAT(datagram, ::testing::HasSubstr(" Net: Link.cpp(7): (TID 0x000000000000002A) datagram "));
+        texts.push_back(datagram.substr(datagram.rfind(' ') + 1));
+    }
+    EXPECT_THAT(texts, ::testing::UnorderedElementsAre("0", "1", "2", "3", "4"));
+    EXPECT_EQ(ReadLines(LogFile("Net")).size(), 5u);
+    EXPECT_EQ(capture.Lines().size(), 5u);
+}
+
+// Standard output that throws on every write makes the console appender throw on the worker, in the
+// middle of each delivery: the file appender before it still gets every message, the syslog appender
+// after it none, and the worker goes on with the next delivery.
+TEST_F(PipelineTest, AnAppenderThrowingOnTheWorkerCostsOnlyTheRestOfThatDelivery)
+{
+    Collector collector;
+    ozr::testing::WriteFile(config / "syslog.ini",
+                            "[Syslog]\nAddress=127.0.0.1\nPort=" + std::to_string(collector.port) + "\n");
+    struct FailingBuffer : std::streambuf
+    {
+    } failing;  // accepts no character, so every write sets the bad bit
+    std::streambuf* const standardOutput = std::cout.rdbuf(&failing);
+    std::cout.exceptions(std::ios::badbit);
+    InitialiseLogging("Net");
+    for (int number = 0; number < 20; ++number)
+    {
+        ToLog("Net", Severity::Error, __FILE__, __LINE__, 1, "message %d", number);
+    }
+    ShutdownLogging("Net");
+    std::cout.exceptions(std::ios::goodbit);
+    std::cout.rdbuf(standardOutput);
+    std::cout.clear();
+
+    const auto texts = Texts(ReadLines(LogFile("Net")));
+    ASSERT_EQ(texts.size(), 20u);
+    EXPECT_EQ(texts.back(), "message 19");
+    EXPECT_THAT(collector.Receive(1, 200), IsEmpty());
+}
+
+}  // namespace
