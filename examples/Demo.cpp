@@ -1,2 +1,182 @@
-// Replaced by the full demonstration program in a later change.
-int main() { return 0; }
+// A tour of the logging library: two zones with their own settings files, messages of every severity
+// from several threads, a verbosity change written back to its file, rotation, and optional syslog
+// forwarding. Everything is written below one folder of the demo's own (./ostrel-demo by default).
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <exception>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "DemoOptions.h"
+#include "DemoWorkspace.h"
+#include "ozr/logging/Logging.h"
+
+namespace
+{
+
+using ozr::demo::DemoWorkspace;
+using ozr::logging::Severity;
+
+// Zone names are kept by pointer in every record: string literals live long enough.
+constexpr const char* Gateway = "Gateway";
+constexpr const char* Storage = "Storage";
+constexpr int WorkerThreadCount = 3;
+constexpr int StoredBlockCount = 8;
+
+// The library prints whatever identifier the application passes; the kernel's thread id is the one that
+// tools such as top -H show.
+unsigned long CurrentThreadId()
+{
+    return static_cast<unsigned long>(syscall(SYS_gettid));
+}
+
+// How an application typically wraps ToLog: the source position and thread come in by themselves.
+#define DEMO_LOG(zone, severity, ...) \
+    ozr::logging::ToLog(zone, severity, __FILE__, __LINE__, CurrentThreadId(), __VA_ARGS__)
+
+// Output runs on the library's worker thread; a short pause lets it print the previous step's lines
+// before the next heading.
+void Say(const std::string& text)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::cout << "\n== " << text << std::endl;
+}
+
+void LogEverySeverity(int worker)
+{
+    for (const Severity severity : {Severity::Error, Severity::Print, Severity::Warning, Severity::Message,
+                                    Severity::Info, Severity::Trace})
+    {
+        DEMO_LOG(Gateway, severity, "Worker %d: message of severity %s", worker,
+                 ozr::logging::SeverityToString(severity));
+        DEMO_LOG(Storage, severity, "Worker %d: message of severity %s", worker,
+                 ozr::logging::SeverityToString(severity));
+    }
+}
+
+void LogFromSeveralThreads()
+{
+    Say("Three threads log one message of every severity into both zones.\n"
+        "   Gateway lets everything through (LogLevel=Trace); Storage drops Trace (LogLevel=Info).");
+    std::vector<std::thread> workers;
+    for (int worker = 1; worker <= WorkerThreadCount; ++worker)
+    {
+        workers.emplace_back(LogEverySeverity, worker);
+    }
+    for (auto& worker : workers)
+    {
+        worker.join();
+    }
+}
+
+void ChangeVerbosity(const DemoWorkspace& workspace)
+{
+    const auto file = workspace.ZoneConfigFile(Gateway);
+    Say("SetLoggingVerbosity(Severity::Warning, \"Gateway\") writes the new level to " + file.string());
+    std::cout << "   before: " << DemoWorkspace::FindSettingLine(file, "LogLevel") << '\n';
+    ozr::logging::SetLoggingVerbosity(Severity::Warning, Gateway);
+    std::cout << "   after:  " << DemoWorkspace::FindSettingLine(file, "LogLevel") << '\n';
+    std::cout << "   Now only the Warning of the next two calls appears; the Info is dropped." << std::endl;
+    DEMO_LOG(Gateway, Severity::Info, "This Info message is filtered out");
+    DEMO_LOG(Gateway, Severity::Warning, "Disk usage at %d%%", 91);
+}
+
+void Rotate()
+{
+    Say("Storage rotates after every line (MaxFileSizeMB=0) and keeps 4 files (MaxFileCount=4).");
+    for (int block = 1; block <= StoredBlockCount; ++block)
+    {
+        DEMO_LOG(Storage, Severity::Info, "Stored block %d of %d", block, StoredBlockCount);
+    }
+}
+
+void ShowStorageFiles(const DemoWorkspace& workspace)
+{
+    std::cout << "   Storage's files, newest first: each holds one line, the oldest lines are gone.\n";
+    for (int index = 0; index < 4; ++index)
+    {
+        const auto path = workspace.LogDirectory() / ("Storage.0" + std::to_string(index) + ".txt");
+        std::ifstream stream(path);
+        std::string line;
+        if (std::getline(stream, line))
+        {
+            std::cout << "   " << path.filename().string() << ": " << line << '\n';
+        }
+    }
+}
+
+void ShowResults(const DemoWorkspace& workspace)
+{
+    Say("Done. Settings files in " + workspace.ConfigDirectory().string() + ":");
+    DemoWorkspace::ListFiles(std::cout, workspace.ConfigDirectory());
+    std::cout << "\n== Log files in " << workspace.LogDirectory().string() << ":\n";
+    DemoWorkspace::ListFiles(std::cout, workspace.LogDirectory());
+    std::cout << '\n';
+    ShowStorageFiles(workspace);
+}
+
+void RunDemo(const ozr::demo::DemoOptions& options)
+{
+    const DemoWorkspace workspace(std::filesystem::absolute(options.folder));
+    workspace.Prepare(ozr::demo::ShippedConfigDirectory(), {Gateway, Storage});
+    std::cout << "== Settings copied to " << workspace.ConfigDirectory().string() << '\n';
+    if (options.collector)
+    {
+        workspace.ConfigureSyslog(options.collector->host, options.collector->port);
+        std::cout << "== Every message also goes to the syslog collector at " << options.collector->host
+                  << ':' << options.collector->port << " (written into syslog.ini)\n";
+    }
+
+    ozr::logging::SetLoggingConfigDirectoryPath(workspace.ConfigDirectory().c_str());
+    ozr::logging::SetLoggingLogsDirectoryPath(workspace.LogDirectory().c_str());
+    ozr::logging::InitialiseLogging(Gateway);
+    ozr::logging::InitialiseLogging(Storage);
+
+    LogFromSeveralThreads();
+    ChangeVerbosity(workspace);
+    Rotate();
+
+    // The last ShutdownLogging returns once every queued line has been written (and sent).
+    ozr::logging::ShutdownLogging(Storage);
+    ozr::logging::ShutdownLogging(Gateway);
+    ShowResults(workspace);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    try
+    {
+        const auto options = ozr::demo::ParseDemoOptions(argc, argv);
+        if (options.showHelp)
+        {
+            std::cout << ozr::demo::DemoUsage();
+            return 0;
+        }
+        if (!std::filesystem::is_directory(ozr::demo::ShippedConfigDirectory()))
+        {
+            std::cerr << "The shipped settings files are missing: expected them in "
+                      << ozr::demo::ShippedConfigDirectory().string() << '\n';
+            return 1;
+        }
+        RunDemo(options);
+        return 0;
+    }
+    catch (const std::invalid_argument& error)
+    {
+        std::cerr << "ostrel-logging-demo: " << error.what() << '\n' << ozr::demo::DemoUsage();
+        return 2;
+    }
+    catch (const std::exception& error)
+    {
+        std::cerr << "ostrel-logging-demo: " << error.what() << '\n';
+        return 1;
+    }
+}

@@ -1,0 +1,95 @@
+// Cost of a ToLog call that the zone's verbosity rejects, from one and two threads, for a short and a
+// long zone name. The allocs_per_call counter must stay 0: a rejected call allocates nothing.
+
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+
+#include <benchmark/benchmark.h>
+
+#include "AllocationCounter.h"
+#include "BenchmarkSupport.h"
+#include "ozr/logging/DateTimeProvider.h"
+#include "ozr/logging/MessageBuilder.h"
+
+namespace
+{
+
+const char* const ShortZone = "Quiet";
+// Long enough to defeat the small-string buffer many times over, short enough for a file name.
+const std::string LongZone = "Quiet" + std::string(200, 'Z');
+
+// Both zones keep only errors. Made on first use, shut down at exit.
+ozr::bench::LoggingWorkspace& Workspace()
+{
+    static ozr::bench::LoggingWorkspace workspace;
+    static const bool zonesAdded = []
+    {
+        workspace.AddZone(ShortZone, {"Error"});
+        workspace.AddZone(LongZone.c_str(), {"Error"});
+        return true;
+    }();
+    static_cast<void>(zonesAdded);
+    return workspace;
+}
+
+void RejectedToLog(benchmark::State& state)
+{
+    Workspace();
+    const char* zone = state.range(0) == 0 ? ShortZone : LongZone.c_str();
+    const auto allocationsBefore = ozr::bench::ThreadAllocationCount();
+    for (auto _ : state)
+    {
+        ozr::logging::ToLog(zone, ozr::logging::Severity::Info, __FILE__, __LINE__, 1, "rejected %d", 42);
+    }
+    state.counters["allocs_per_call"] =
+        benchmark::Counter(static_cast<double>(ozr::bench::ThreadAllocationCount() - allocationsBefore),
+                           benchmark::Counter::kAvgIterations);
+    state.SetLabel(state.range(0) == 0 ? "zone of 5 characters" : "zone of 205 characters");
+}
+
+// The synchronisation a rejected call cannot avoid in this design: the registry's recursive mutex, a
+// shared reference to the logger, and the logger's shared mutex taken for reading. Each thread uses
+// the same objects, as callers of one zone do.
+void SynchronisationFloor(benchmark::State& state)
+{
+    static std::recursive_mutex registryMutex;
+    static std::shared_mutex loggerMutex;
+    static const auto logger = std::make_shared<int>(4);
+    for (auto _ : state)
+    {
+        std::shared_ptr<int> reference;
+        {
+            const std::lock_guard<std::recursive_mutex> registryLock(registryMutex);
+            reference = logger;
+        }
+        const std::shared_lock<std::shared_mutex> loggerLock(loggerMutex);
+        benchmark::DoNotOptimize(*reference);
+    }
+}
+
+// Building one record inside the library: its allocations prove that the counter sees the library's.
+void BuildMessage(benchmark::State& state)
+{
+    const ozr::logging::DateTimeProvider clock;
+    const ozr::logging::MessageBuilder builder(clock);
+    const auto allocationsBefore = ozr::bench::ThreadAllocationCount();
+    for (auto _ : state)
+    {
+        benchmark::DoNotOptimize(builder.BuildMessage(ShortZone, ozr::logging::Severity::Info, __FILE__,
+                                                      __LINE__, 1, "built %d", 42));
+    }
+    state.counters["allocs_per_call"] =
+        benchmark::Counter(static_cast<double>(ozr::bench::ThreadAllocationCount() - allocationsBefore),
+                           benchmark::Counter::kAvgIterations);
+}
+
+}  // namespace
+
+BENCHMARK(RejectedToLog)->Arg(0)->Arg(1)->Threads(1)->Threads(2)->UseRealTime();
+
+BENCHMARK(SynchronisationFloor)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BuildMessage);
+
+BENCHMARK_MAIN();
