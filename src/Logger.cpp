@@ -13,7 +13,8 @@ Logger::Logger(boost::asio::io_context& ioContext, std::string configFilePath,
     : strand(ioContext),
       appenders(std::move(appenderList)),
       configProvider(std::move(configFilePath)),
-      config(configProvider.GetConfig())
+      config(configProvider.GetConfig()),
+      verbosity(config.verbosity)
 {
 }
 
@@ -26,18 +27,18 @@ void Logger::Log(std::shared_ptr<Message const> message)
         strand, [self = shared_from_this(), message = std::move(message)] { self->Deliver(message); });
 }
 
-void Logger::SetVerbosity(Severity verbosity)
+void Logger::SetVerbosity(Severity newVerbosity)
 {
     std::unique_lock<std::shared_mutex> lock(mutex);
     // Memory first: the value stays in force even when the write below throws.
-    config.verbosity = verbosity;
+    config.verbosity = newVerbosity;
+    verbosity.store(newVerbosity, std::memory_order_relaxed);
     configProvider.SetConfig(config);
 }
 
 Severity Logger::GetVerbosity() const
 {
-    std::shared_lock<std::shared_mutex> lock(mutex);
-    return config.verbosity;
+    return verbosity.load(std::memory_order_relaxed);
 }
 
 void Logger::Shutdown()

@@ -134,7 +134,20 @@ std::shared_ptr<ILogger> LoggerManager::GetLogger(char const* zone)
     return FindOrMakeLogger(zone);
 }
 
-std::shared_ptr<ILogger> LoggerManager::FindOrMakeLogger(char const* zone)
+std::shared_ptr<ILogger> LoggerManager::GetLoggerAccepting(char const* zone, Severity severity)
+{
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    LeaveParentStateIfForked();
+    const std::shared_ptr<ILogger>& logger = FindOrMakeLogger(zone);
+    if (logger->GetVerbosity() < severity)
+    {
+        return nullptr;
+    }
+    return logger;
+}
+
+// A reference into the registry: valid while the registry lock is held.
+const std::shared_ptr<ILogger>& LoggerManager::FindOrMakeLogger(char const* zone)
 {
     const auto key = MakeZoneKey(zone);
     const auto found = loggers.find(key);
@@ -248,7 +261,7 @@ void LoggerManager::UnlockAllInChild()
     new (&g_managersMutex) std::mutex();
 }
 
-ILoggerManager& GetLoggerManager()
+LoggerManager& GetLoggerManager()
 {
     static LoggerManager loggerManager;
     return loggerManager;

@@ -1,7 +1,6 @@
 #include "ozr/logging/Logging.h"
 
 #include <cstdarg>
-#include <cstdint>
 #include <filesystem>
 #include <memory>
 
@@ -65,8 +64,8 @@ void SetLoggingVerbosity(Severity verbosity, const char* zone)
 void ToLog(const char* zone, Severity severity, const char* file, unsigned int line, unsigned long threadId,
            const char* fmt, ...)
 {
-    const std::shared_ptr<ILogger> logger = GetLoggerManager().GetLogger(zone);
-    if (static_cast<std::int32_t>(logger->GetVerbosity()) < static_cast<std::int32_t>(severity))
+    const std::shared_ptr<ILogger> logger = GetLoggerManager().GetLoggerAccepting(zone, severity);
+    if (!logger)
     {
         return;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <forward_list>
 #include <memory>
 #include <shared_mutex>
@@ -31,8 +32,10 @@ public:
 // on an idle strand of the thread running the context). Each task keeps its logger alive, so tasks left
 // queued on a stopped context never reach a destroyed logger. Always made with std::make_shared.
 //
-// The verbosity and the shutdown flag are guarded by a shared mutex: readers share it, SetVerbosity and
+// The settings and the shutdown flag are guarded by a shared mutex: readers share it, SetVerbosity and
 // Shutdown take it exclusively. SetVerbosity writes "LogLevel" to the zone's file while holding it.
+// GetVerbosity, asked by every log call, reads an atomic copy of the verbosity that SetVerbosity updates
+// under the same exclusive lock, so a rejected call costs no lock of the logger's.
 class OZR_LOGGING_API Logger final : public ILogger, public std::enable_shared_from_this<Logger>
 {
 public:
@@ -54,6 +57,7 @@ private:
     LoggerConfigProvider configProvider;
     LoggerConfig config;
     bool shutdown = false;
+    std::atomic<Severity> verbosity;
 };
 
 }  // namespace ozr::logging

@@ -57,6 +57,10 @@ public:
     void ShutdownLogger(char const* zone) override;
     std::shared_ptr<ILogger> GetLogger(char const* zone) override;
 
+    // For log calls: the zone's logger (made if missing) when its verbosity accepts `severity`, otherwise
+    // empty. The verbosity is read under the registry lock, so a rejected call copies no reference.
+    std::shared_ptr<ILogger> GetLoggerAccepting(char const* zone, Severity severity);
+
     // Starts the worker and loads the global appenders; called with the registry lock held.
     void Initialise();
     // Drains and joins the worker, empties the registry, drops the global appenders; called with the
@@ -68,7 +72,7 @@ private:
     // std::less<> lets a log call look its zone up by string_view, without building a key.
     using Registry = std::map<std::optional<std::string>, std::shared_ptr<ILogger>, std::less<>>;
 
-    std::shared_ptr<ILogger> FindOrMakeLogger(char const* zone);
+    const std::shared_ptr<ILogger>& FindOrMakeLogger(char const* zone);
     void DrainAndJoinWorker();
     void LeaveParentStateIfForked();
     void AbandonParentState();
@@ -90,6 +94,6 @@ private:
 };
 
 // The process-wide manager, made on first use and destroyed at process exit.
-OZR_LOGGING_API ILoggerManager& GetLoggerManager();
+OZR_LOGGING_API LoggerManager& GetLoggerManager();
 
 }  // namespace ozr::logging
