@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <filesystem>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -122,6 +123,10 @@ TEST_F(MessageBuilderTest, KeepsOnlyTheFileNameOfTheSourcePath)
         const auto message = builder.BuildMessage("Net", Severity::Info, c.path, 1, 0, "x");
         ASSERT_TRUE(message);
         EXPECT_EQ(message->file, c.expected) << (c.path ? c.path : "(null)");
+        if (c.path != nullptr)
+        {
+            EXPECT_EQ(message->file, std::filesystem::path(c.path).filename().string()) << c.path;
+        }
     }
 }
 
