@@ -65,10 +65,12 @@ TEST(ConsoleAppender, WritesAtOnceOnTheThreadRunningTheContext)
     CapturedStandardStreams captured;
 
     bool writtenInsideLog = false;
-    boost::asio::post(ioContext, [&] {
-        appender.Log(ozr::testing::MakeMessage("first"));
-        writtenInsideLog = captured.outText.str().find("first") != std::string::npos;
-    });
+    boost::asio::post(ioContext,
+                      [&]
+                      {
+                          appender.Log(ozr::testing::MakeMessage("first"));
+                          writtenInsideLog = captured.outText.str().find("first") != std::string::npos;
+                      });
     ioContext.run();
     EXPECT_TRUE(writtenInsideLog);
 }

@@ -17,8 +17,8 @@ int main(int argc, char** argv)
     ozr::logging::SetLoggingConfigDirectoryPath(directory.c_str());
     ozr::logging::SetLoggingLogsDirectoryPath(directory.c_str());
     ozr::logging::InitialiseLogging("Consumer");
-    ozr::logging::ToLog("Consumer", ozr::logging::Severity::Error, __FILE__, __LINE__, 7, "installed package %s",
-                        "works");
+    ozr::logging::ToLog("Consumer", ozr::logging::Severity::Error, __FILE__, __LINE__, 7,
+                        "installed package %s", "works");
     ozr::logging::ShutdownLogging("Consumer");
 
     std::ifstream file(directory + "/Consumer.00.txt");
