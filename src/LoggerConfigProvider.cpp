@@ -2,10 +2,10 @@
 
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <string_view>
 #include <utility>
 
+#include "ReadValue.h"
 #include "ozr/config/Ini.h"
 
 namespace ozr::logging
@@ -19,19 +19,6 @@ constexpr std::string_view g_logLevelKey = "LogLevel";
 constexpr std::string_view g_logQueueKey = "LogQueue";
 constexpr std::string_view g_defaultLogLevel = "Warning";
 
-// Only a text whose leading number reads as zero gives false; an empty or unreadable text gives true.
-bool ParseLogQueue(const std::string& text)
-{
-    if (text.empty())
-    {
-        return true;
-    }
-    std::istringstream stream(text);
-    bool value = true;
-    stream >> value;
-    return stream.fail() ? true : value;
-}
-
 }  // namespace
 
 LoggerConfigProvider::LoggerConfigProvider(std::string path) : configFilePath(std::move(path)) {}
@@ -41,8 +28,8 @@ LoggerConfig LoggerConfigProvider::GetConfig() const
     std::shared_lock<std::shared_mutex> lock(mutex);
     const std::string level =
         ozr::config::ini::ReadString(g_section, g_logLevelKey, g_defaultLogLevel, configFilePath);
-    const std::string queue = ozr::config::ini::ReadString(g_section, g_logQueueKey, {}, configFilePath);
-    return LoggerConfig{SeverityFromString(level.c_str()), ParseLogQueue(queue)};
+    const bool logQueue = ozr::config::ini::ReadSwitch(g_section, g_logQueueKey, configFilePath);
+    return LoggerConfig{SeverityFromString(level.c_str()), logQueue};
 }
 
 void LoggerConfigProvider::SetConfig(const LoggerConfig& config) const

@@ -4,7 +4,6 @@
 #include <limits>
 #include <mutex>
 #include <shared_mutex>
-#include <sstream>
 #include <utility>
 
 #include "ReadValue.h"
@@ -31,19 +30,6 @@ std::uint64_t MebibytesToBytes(std::uint64_t mebibytes)
         return largest;
     }
     return mebibytes << BytesPerMebibyteShift;
-}
-
-// Number-style boolean: "0" disables; empty, "1" and anything that does not read as 0 or 1 enable.
-bool ParseEnabled(const std::string& text)
-{
-    if (text.empty())
-    {
-        return true;
-    }
-    std::istringstream stream(text);
-    bool enabled = true;
-    stream >> enabled;
-    return stream.fail() || enabled;
 }
 
 }  // namespace
@@ -74,7 +60,7 @@ Config ConfigProvider::GetConfig() const
     config.maxFileCount = std::max<std::uint64_t>(
         1,
         ReadValue<std::uint64_t>(ConfigSection, "MaxFileCount", Config::DefaultMaxFileCount, configFilePath));
-    config.enabled = ParseEnabled(ReadString(ConfigSection, "Enabled", std::string_view{}, configFilePath));
+    config.enabled = config::ini::ReadSwitch(ConfigSection, "Enabled", configFilePath);
     return config;
 }
 
