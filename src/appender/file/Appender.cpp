@@ -129,7 +129,10 @@ Appender::Appender(boost::asio::io_context& ioContext, const IMessageFormatter& 
       config(WithAtLeastOneFile(std::move(config))),
       currentFilePath(GetLogFilePath(0))
 {
-    std::filesystem::create_directories(this->config.logDirectory);
+    // A directory that cannot be made now (no permission, a file in the way) must not make every log call
+    // of the zone throw: its lines are dropped, and each write tries to make the directory again.
+    std::error_code ignored;
+    std::filesystem::create_directories(this->config.logDirectory, ignored);
 }
 
 void Appender::Log(std::shared_ptr<Message const> message)

@@ -121,11 +121,16 @@ TEST_F(FileAppenderTest, DisabledAppenderCreatesTheDirectoryButNoFile)
     EXPECT_TRUE(fs::is_empty(directory));
 }
 
-TEST_F(FileAppenderTest, ConstructorThrowsWhenTheDirectoryCannotBeCreated)
+TEST_F(FileAppenderTest, ADirectoryThatCannotBeCreatedDropsLinesUntilItCanBe)
 {
-    WriteFile(temporary / "plain", "a file, not a directory");
-    EXPECT_THROW(Appender(ioContext, formatter, Config{temporary / "plain" / "logs", "Net", 0, 6, true}),
-                 fs::filesystem_error);
+    const fs::path blocker = temporary / "plain";
+    WriteFile(blocker, "a file, not a directory");
+    Appender appender(ioContext, formatter, Config{blocker / "logs", "Net", Unlimited, 6, true});
+    LogAndRun(appender, "dropped");
+
+    fs::remove(blocker);
+    LogAndRun(appender, "kept");
+    EXPECT_EQ(ReadFile(blocker / "logs" / "Net.00.txt"), Line("kept"));
 }
 
 TEST_F(FileAppenderTest, RotatesOnlyAfterTheLineThatExceedsTheLimit)

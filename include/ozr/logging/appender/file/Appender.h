@@ -24,8 +24,8 @@ namespace ozr::logging::appender::file
 class OZR_LOGGING_API Appender final : public ILogAppender
 {
 public:
-    // Creates the log directory (also when disabled); throws std::filesystem::filesystem_error if it
-    // cannot.
+    // Creates the log directory (also when disabled). When it cannot, the appender is made all the same
+    // and drops its lines until a write manages to create the directory.
     Appender(boost::asio::io_context& ioContext, const IMessageFormatter& formatter, Config config);
 
     void Log(std::shared_ptr<Message const> message) override;
