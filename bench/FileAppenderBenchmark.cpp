@@ -23,11 +23,12 @@ void LogToFile(benchmark::State& state, std::uint64_t maxFileSize)
     const ozr::testing::TempDirectory temporary;
     boost::asio::io_context ioContext;
     const MessageFormatter formatter;
-    Appender appender(ioContext, formatter, Config{temporary.Path(), "Bench", maxFileSize, 6, true});
+    const auto appender = std::make_shared<Appender>(ioContext, formatter,
+                                                     Config{temporary.Path(), "Bench", maxFileSize, 6, true});
     const auto message = ozr::testing::MakeMessage("Connection 42 accepted from 127.0.0.1:50514, 3 pending");
     for (auto _ : state)
     {
-        appender.Log(message);
+        appender->Log(message);
         ioContext.restart();
         ioContext.poll();
     }

@@ -22,12 +22,13 @@ void FormatLogMessage(benchmark::State& state, const char* zone)
 {
     boost::asio::io_context ioContext;
     ApplicationInfoProvider applicationInfo;
-    appender::syslog::Appender appender(ioContext, applicationInfo, g_unresolvable);
+    const auto appender =
+        std::make_shared<appender::syslog::Appender>(ioContext, applicationInfo, g_unresolvable);
     const auto message =
         ozr::testing::MakeMessage("Channel opened on port 4711 after 3 attempts", Severity::Info, zone);
     for (auto _ : state)
     {
-        benchmark::DoNotOptimize(appender.FormatLogMessage(*message));
+        benchmark::DoNotOptimize(appender->FormatLogMessage(*message));
     }
 }
 BENCHMARK_CAPTURE(FormatLogMessage, WithZone, "net");
@@ -38,12 +39,13 @@ void LogOnCallingThreadUnresolvable(benchmark::State& state)
 {
     boost::asio::io_context ioContext;
     ApplicationInfoProvider applicationInfo;
-    appender::syslog::Appender appender(ioContext, applicationInfo, g_unresolvable);
+    const auto appender =
+        std::make_shared<appender::syslog::Appender>(ioContext, applicationInfo, g_unresolvable);
     const auto message = ozr::testing::MakeMessage("Channel opened");
     std::size_t queued = 0;
     for (auto _ : state)
     {
-        appender.Log(message);
+        appender->Log(message);
         if (++queued % 4096 == 0)
         {
             state.PauseTiming();
@@ -65,14 +67,15 @@ void WorkerPerMessageUnresolvable(benchmark::State& state)
 {
     boost::asio::io_context ioContext;
     ApplicationInfoProvider applicationInfo;
-    appender::syslog::Appender appender(ioContext, applicationInfo, g_unresolvable);
+    const auto appender =
+        std::make_shared<appender::syslog::Appender>(ioContext, applicationInfo, g_unresolvable);
     const auto message = ozr::testing::MakeMessage("Channel opened");
     for (auto _ : state)
     {
         state.PauseTiming();
         for (int64_t number = 0; number < state.range(0); ++number)
         {
-            appender.Log(message);
+            appender->Log(message);
         }
         ioContext.restart();
         state.ResumeTiming();

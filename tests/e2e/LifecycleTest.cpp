@@ -6,6 +6,9 @@
 
 #include "Scenario.h"
 #include "ozr/config/Ini.h"
+#include "ozr/logging/DateTimeProvider.h"
+#include "ozr/logging/LoggerManager.h"
+#include "ozr/logging/MessageBuilder.h"
 
 namespace
 {
@@ -15,6 +18,7 @@ using ozr::testing::ReadLines;
 using ozr::testing::StdoutCapture;
 using ozr::testing::Texts;
 using ozr::testing::ThreadCount;
+using ozr::testing::WriteFile;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -109,6 +113,26 @@ TEST_F(LifecycleTest, ShuttingDownAZoneThatWasNeverUsedChangesNothing)
     ShutdownLogging("Net");
     EXPECT_THAT(Texts(ReadLines(LogFile("Net"))), ElementsAre("queued"));
     EXPECT_THAT(ReadLines(LogFile("Other")), IsEmpty());
+}
+
+// A log call that holds its zone's logger while another thread shuts the last zone down queues its message
+// on the stopped context. After a restart that task is the logger's last owner, and the logger the old
+// syslog appender's: both go when the task ends, while the appender's name lookup is still outstanding.
+// The lookup's completion must not reach the destroyed appender (AddressSanitizer reports it otherwise).
+TEST_F(LifecycleTest, AMessageQueuedAcrossAFullShutdownOutlivesNoAppenderItStarted)
+{
+    WriteFile(config / "syslog.ini", "[Syslog]\nAddress=127.0.0.1\nPort=9\n");
+    StdoutCapture capture(root / "stdout.txt");
+    InitialiseLogging("A");
+    std::shared_ptr<ILogger> logger = GetLoggerManager().GetLogger("A");  // as ToLog holds it
+    ShutdownLogging("A");                                                 // the full shutdown
+    const DateTimeProvider clock;
+    const MessageBuilder builder(clock);
+    logger->Log(builder.BuildMessage("A", Severity::Error, __FILE__, __LINE__, 1, "queued across shutdown"));
+    logger.reset();  // the log call returns
+    InitialiseLogging("B");
+    ShutdownLogging("B");
+    EXPECT_THAT(Texts(ReadLines(LogFile("A"))), ElementsAre("queued across shutdown"));
 }
 
 }  // namespace

@@ -14,8 +14,8 @@ Appender::Appender(boost::asio::io_context& ioContext, const IMessageFormatter& 
 
 void Appender::Log(std::shared_ptr<Message const> message)
 {
-    boost::asio::dispatch(
-        strand, [this, message = std::move(message)] { formatter.PrintMessage(std::cout, *message); });
+    boost::asio::dispatch(strand, [self = shared_from_this(), message = std::move(message)]
+                          { self->formatter.PrintMessage(std::cout, *message); });
 }
 
 }  // namespace ozr::logging::appender::console

@@ -141,7 +141,8 @@ void Appender::Log(std::shared_ptr<Message const> message)
     {
         return;
     }
-    boost::asio::dispatch(strand, [this, message = std::move(message)] { WriteMessage(*message); });
+    boost::asio::dispatch(
+        strand, [self = shared_from_this(), message = std::move(message)] { self->WriteMessage(*message); });
 }
 
 std::string Appender::GetLogFileName(std::uint64_t index) const

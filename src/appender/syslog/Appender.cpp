@@ -109,8 +109,8 @@ void Appender::Log(std::shared_ptr<Message const> message)
     {
         return;
     }
-    boost::asio::dispatch(strand,
-                          [this, message = std::move(message)]() mutable { Deliver(std::move(message)); });
+    boost::asio::dispatch(strand, [self = shared_from_this(), message = std::move(message)]() mutable
+                          { self->Deliver(std::move(message)); });
 }
 
 void Appender::Deliver(std::shared_ptr<Message const> message)
@@ -150,8 +150,9 @@ void Appender::StartConnecting()
             config.host, std::to_string(config.port), boost::asio::ip::resolver_base::flags(),
             boost::asio::bind_executor(
                 strand,
-                [this](const error_code& error, const boost::asio::ip::udp::resolver::results_type& results)
-                { OnResolved(error, results); }));
+                [self = shared_from_this()](const error_code& error,
+                                            const boost::asio::ip::udp::resolver::results_type& results)
+                { self->OnResolved(error, results); }));
     }
     catch (...)
     {
@@ -173,9 +174,9 @@ void Appender::OnResolved(const error_code& error,
     }
     boost::asio::async_connect(
         socket, results,
-        boost::asio::bind_executor(
-            strand, [this](const error_code& connectError, const boost::asio::ip::udp::endpoint&)
-            { OnConnected(connectError); }));
+        boost::asio::bind_executor(strand, [self = shared_from_this()](const error_code& connectError,
+                                                                       const boost::asio::ip::udp::endpoint&)
+                                   { self->OnConnected(connectError); }));
 }
 
 void Appender::OnConnected(const error_code& error)
@@ -206,7 +207,8 @@ void Appender::WriteLogMessage(const Message& message)
     auto datagram = std::make_shared<std::string>(FormatLogMessage(message));
     socket.async_send(boost::asio::buffer(*datagram),
                       boost::asio::bind_executor(
-                          strand, [this, datagram](const error_code& error, std::size_t) { OnSent(error); }));
+                          strand, [self = shared_from_this(), datagram](const error_code& error, std::size_t)
+                          { self->OnSent(error); }));
 }
 
 void Appender::OnSent(const error_code& error)

@@ -61,14 +61,14 @@ TEST(ConsoleAppender, WritesAtOnceOnTheThreadRunningTheContext)
 {
     boost::asio::io_context ioContext;
     const MessageFormatter formatter;
-    Appender appender(ioContext, formatter);
+    const auto appender = std::make_shared<Appender>(ioContext, formatter);
     CapturedStandardStreams captured;
 
     bool writtenInsideLog = false;
     boost::asio::post(ioContext,
                       [&]
                       {
-                          appender.Log(ozr::testing::MakeMessage("first"));
+                          appender->Log(ozr::testing::MakeMessage("first"));
                           writtenInsideLog = captured.outText.str().find("first") != std::string::npos;
                       });
     ioContext.run();
@@ -79,16 +79,16 @@ TEST(ConsoleAppender, KeepsWorkingWhenStandardOutputFails)
 {
     boost::asio::io_context ioContext;
     const MessageFormatter formatter;
-    Appender appender(ioContext, formatter);
+    const auto appender = std::make_shared<Appender>(ioContext, formatter);
     CapturedStandardStreams captured;
 
     std::cout.setstate(std::ios::badbit);
-    appender.Log(ozr::testing::MakeMessage("lost"));
+    appender->Log(ozr::testing::MakeMessage("lost"));
     ioContext.run();
     std::cout.clear();
     ioContext.restart();
 
-    appender.Log(ozr::testing::MakeMessage("kept"));
+    appender->Log(ozr::testing::MakeMessage("kept"));
     ioContext.run();
     EXPECT_EQ(captured.outText.str().find("lost"), std::string::npos);
     EXPECT_NE(captured.outText.str().find("kept"), std::string::npos);

@@ -37,10 +37,10 @@ constexpr std::uint64_t Unlimited = std::numeric_limits<std::uint64_t>::max();
 class FileAppenderTest : public ::testing::Test
 {
 protected:
-    std::unique_ptr<Appender> MakeAppender(std::uint64_t maxFileSize, std::uint64_t maxFileCount,
+    std::shared_ptr<Appender> MakeAppender(std::uint64_t maxFileSize, std::uint64_t maxFileCount,
                                            bool enabled = true)
     {
-        return std::make_unique<Appender>(ioContext, formatter,
+        return std::make_shared<Appender>(ioContext, formatter,
                                           Config{directory, "Net", maxFileSize, maxFileCount, enabled});
     }
 
@@ -125,11 +125,12 @@ TEST_F(FileAppenderTest, ADirectoryThatCannotBeCreatedDropsLinesUntilItCanBe)
 {
     const fs::path blocker = temporary / "plain";
     WriteFile(blocker, "a file, not a directory");
-    Appender appender(ioContext, formatter, Config{blocker / "logs", "Net", Unlimited, 6, true});
-    LogAndRun(appender, "dropped");
+    const auto appender =
+        std::make_shared<Appender>(ioContext, formatter, Config{blocker / "logs", "Net", Unlimited, 6, true});
+    LogAndRun(*appender, "dropped");
 
     fs::remove(blocker);
-    LogAndRun(appender, "kept");
+    LogAndRun(*appender, "kept");
     EXPECT_EQ(ReadFile(blocker / "logs" / "Net.00.txt"), Line("kept"));
 }
 

@@ -105,9 +105,9 @@ private:
 class AppenderTest : public ::testing::Test
 {
 protected:
-    std::unique_ptr<appender::syslog::Appender> MakeAppender(std::string host, std::uint16_t port)
+    std::shared_ptr<appender::syslog::Appender> MakeAppender(std::string host, std::uint16_t port)
     {
-        return std::make_unique<appender::syslog::Appender>(ioContext, applicationInfo,
+        return std::make_shared<appender::syslog::Appender>(ioContext, applicationInfo,
                                                             appender::syslog::Config{std::move(host), port});
     }
 

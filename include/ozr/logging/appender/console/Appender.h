@@ -10,9 +10,9 @@ namespace ozr::logging::appender::console
 {
 
 // Writes each message as one text line to standard output. `Log` may be called from any thread; the
-// write runs on the appender's strand, so lines never interleave and keep their order. The owners keep
-// the appender alive until every queued write has run.
-class OZR_LOGGING_API Appender final : public ILogAppender
+// write runs on the appender's strand, so lines never interleave and keep their order. Each queued write
+// holds the appender, so it may outlive its owners. Always made with std::make_shared.
+class OZR_LOGGING_API Appender final : public ILogAppender, public std::enable_shared_from_this<Appender>
 {
 public:
     Appender(boost::asio::io_context& ioContext, const IMessageFormatter& formatter);

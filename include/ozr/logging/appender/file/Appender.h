@@ -21,7 +21,8 @@ namespace ozr::logging::appender::file
 // `Log` may be called from any thread; all file work runs on the appender's strand. No handle is kept
 // between messages, so other tools may move or delete the files at any time. File-system failures are
 // absorbed: the message is dropped or the rotation retried with the next message, never reported.
-class OZR_LOGGING_API Appender final : public ILogAppender
+// Each queued write holds the appender, so it may outlive its owners. Always made with std::make_shared.
+class OZR_LOGGING_API Appender final : public ILogAppender, public std::enable_shared_from_this<Appender>
 {
 public:
     // Creates the log directory (also when disabled). When it cannot, the appender is made all the same

@@ -20,8 +20,10 @@ namespace ozr::logging::appender::syslog
 // never waits for the network; lookups, connects, sends and their completions run on the appender's
 // strand. Failures drop the message silently; a failed send closes the socket so that the next message
 // starts over with a lookup. At most one lookup-and-connect runs at a time: messages that arrive meanwhile
-// wait in arrival order (the oldest dropped beyond MaxPendingMessages) and share its outcome.
-class OZR_LOGGING_API Appender final : public ILogAppender
+// wait in arrival order (the oldest dropped beyond MaxPendingMessages) and share its outcome. Every
+// queued task and completion handler holds the appender, so a lookup or send still under way when its
+// owners let go completes on a live object. Always made with std::make_shared.
+class OZR_LOGGING_API Appender final : public ILogAppender, public std::enable_shared_from_this<Appender>
 {
 public:
     Appender(boost::asio::io_context& ioContext, const IApplicationInfoProvider& applicationInfoProvider,
