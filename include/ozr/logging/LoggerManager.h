@@ -45,7 +45,11 @@ public:
 // its first registry call (or at exit) it abandons them, unreleased, and starts over as a manager that was
 // just made. The child's messages therefore go nowhere until the child calls InitialiseLogging itself,
 // which gives it a worker and fresh appenders of its own; a child that only logs and exits (or execs)
-// drops its messages and never waits for the parent's worker.
+// drops its messages and never waits for the parent's worker. Because the handler takes the registry
+// lock, a fork() made while another thread shuts the last zone down waits for that shutdown to finish.
+//
+// The manager is not meant to be destroyed from a task on its own worker (exit() called from an
+// appender): the worker is then detached rather than joined, and the process ends around it.
 class OZR_LOGGING_API LoggerManager final : public ILoggerManager
 {
 public:

@@ -34,12 +34,13 @@ Config WithAtLeastOneFile(Config config)
     return config;
 }
 
+// New files get 0666 narrowed by the umask, as a file stream would create them.
 int OpenForAppend(const std::filesystem::path& file)
 {
     int descriptor = -1;
     do
     {
-        descriptor = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        descriptor = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     } while (descriptor < 0 && errno == EINTR);
     return descriptor;
 }
