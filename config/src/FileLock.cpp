@@ -1,6 +1,7 @@
 #include "FileLock.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 
 #include <cerrno>
@@ -25,9 +26,27 @@ int OpenLockFile(const std::string& lockPath)
     return fd;
 }
 
+std::mutex g_processMutex;
+
+void LockForFork()
+{
+    g_processMutex.lock();
+}
+void UnlockAfterFork()
+{
+    g_processMutex.unlock();
+}
+
+std::mutex& ProcessMutex()
+{
+    static const int registered = pthread_atfork(&LockForFork, &UnlockAfterFork, &UnlockAfterFork);
+    static_cast<void>(registered);
+    return g_processMutex;
+}
+
 }  // namespace
 
-FileLock::FileLock(const std::string& lockPath) : fd(OpenLockFile(lockPath))
+FileLock::FileLock(const std::string& lockPath) : processLock(ProcessMutex()), fd(OpenLockFile(lockPath))
 {
     if (!fd.IsOpen())
     {

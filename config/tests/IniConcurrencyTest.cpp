@@ -47,6 +47,39 @@ void ExpectAllKeys(const std::string& file)
     }
 }
 
+// A child forked while another thread of the parent is in the middle of a write must not inherit that
+// write's file lock: its own write of the same file would then wait for itself forever.
+TEST(IniConcurrencyTest, AChildForkedDuringAWriteCanWriteTheFileItself)
+{
+    const TempDirectory directory;
+    const std::string file = directory / "shared.ini";
+    std::atomic<bool> stop{false};
+    std::thread writer(
+        [&]
+        {
+            for (int index = 0; !stop; ++index)
+            {
+                WriteString("Parent", "Counter", std::to_string(index), file);
+            }
+        });
+    for (int round = 0; round < 10; ++round)
+    {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0)
+        {
+            alarm(20);  // a child stuck on an inherited lock is killed and reported below
+            WriteString("Child", "Round", std::to_string(round), file);
+            _exit(ReadString("Child", "Round", "", file) == std::to_string(round) ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child of round " << round;
+    }
+    stop = true;
+    writer.join();
+}
+
 TEST(IniConcurrencyTest, WritersInSeveralProcessesLoseNoKey)
 {
     const TempDirectory directory;
