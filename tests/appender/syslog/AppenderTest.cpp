@@ -142,7 +142,7 @@ TEST_F(AppenderTest, DeliversEachMessageAsOneDatagramFormattedByteForByte)
 TEST_F(AppenderTest, BurstBeforeTheFirstConnectionArrivesCompleteAndInOrder)
 {
     ASSERT_TRUE(collector.IsOpen());
-    auto appender = MakeAppender("localhost", collector.Port());
+    auto appender = MakeAppender("127.0.0.1", collector.Port());
 
     for (int number = 0; number < 50; ++number)
     {
