@@ -54,7 +54,8 @@ void IniDocument::Parse()
         const std::size_t feed = text.find('\n', begin);
         const std::size_t end = feed == std::string::npos ? text.size() : feed + 1;
         std::size_t contentEnd = feed == std::string::npos ? text.size() : feed;
-        if (feed != std::string::npos && contentEnd > begin && text[contentEnd - 1] == '\r')
+        // A carriage return before the line feed, or at the very end of the file, ends the line too.
+        if (contentEnd > begin && text[contentEnd - 1] == '\r')
         {
             --contentEnd;
         }
@@ -216,18 +217,25 @@ bool IniDocument::InsertIntoSection(const std::optional<std::string>& section, c
 
 void IniDocument::InsertAfterLine(const Line& line, const std::string& entry)
 {
-    const bool hasLineBreak = line.end > line.contentEnd;
-    text.insert(line.end, hasLineBreak ? entry : LineBreak() + entry);
+    text.insert(line.end, MissingLineBreak(line) + entry);
 }
 
 // Ends an unterminated last line before adding the new lines at the end of the text.
 void IniDocument::AppendLines(const std::string& newLines)
 {
-    if (!lines.empty() && lines.back().end == lines.back().contentEnd)
+    if (!lines.empty())
     {
-        text += LineBreak();
+        text += MissingLineBreak(lines.back());
     }
     text += newLines;
+}
+
+// What ends an unterminated last line: nothing after a line feed, a line feed after a lone carriage
+// return, otherwise the file's own line break.
+std::string IniDocument::MissingLineBreak(const Line& line) const
+{
+    const char last = line.end > line.begin ? text[line.end - 1] : '\0';
+    return last == '\n' ? "" : last == '\r' ? "\n" : LineBreak();
 }
 
 std::string IniDocument::LineBreak() const

@@ -62,6 +62,7 @@ private:
     bool InsertIntoSection(const std::optional<std::string>& section, const std::string& entry);
     void InsertAfterLine(const Line& line, const std::string& entry);
     void AppendLines(const std::string& newLines);
+    std::string MissingLineBreak(const Line& line) const;
     std::string LineBreak() const;
 
     std::string text;
