@@ -1,5 +1,7 @@
 #include "ozr/config/Ini.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <stdexcept>
 
@@ -92,6 +94,12 @@ void WriteString(const std::optional<std::string>& section, const std::string& k
     CreateParentDirectories(path);
     const detail::FileLock lock(path.string() + ".lock");
     const std::optional<detail::FileContent> original = detail::ReadRegularFile(path);
+    // The file is replaced, not written in place; a file its owner made read-only stays unchanged all the
+    // same, as an in-place write would leave it.
+    if (original && ::access(path.c_str(), W_OK) != 0)
+    {
+        detail::ThrowLastError("write", path.string());
+    }
     detail::IniDocument document(original ? original->text : std::string());
     document.Set(section, key, value);
     if (!original || document.Text() != original->text)

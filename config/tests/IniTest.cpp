@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <optional>
@@ -182,6 +183,20 @@ std::size_t CountEntries(const fs::path& directory)
 {
     return static_cast<std::size_t>(
         std::distance(fs::directory_iterator(directory), fs::directory_iterator()));
+}
+
+TEST(IniTest, ReadOnlySettingsFileIsNotReplaced)
+{
+    if (geteuid() == 0)
+    {
+        GTEST_SKIP() << "permissions do not bind root";
+    }
+    const TempDirectory directory;
+    const fs::path file = directory / "settings.ini";
+    WriteFile(file, "[S]\nKey=old\n");
+    fs::permissions(file, fs::perms::owner_read);
+    EXPECT_THROW(WriteString("S", "Key", "new", file), std::system_error);
+    EXPECT_EQ(ReadFile(file), "[S]\nKey=old\n");
 }
 
 // Runs as root too, so failures come from the file system's shape rather than from permissions.
