@@ -1,46 +1,15 @@
 #include "ozr/logging/appender/MessageFormatter.h"
 
-#include <array>
 #include <cstdint>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
+
+#include "appender/TextAppend.h"
 
 namespace ozr::logging::appender
 {
 namespace
 {
-
-constexpr std::array<const char*, 12> g_monthNames{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
-// Appends `value` in decimal, zero-padded on the left to at least `width` digits.
-void AppendDecimal(std::string& out, std::uint64_t value, std::size_t width = 1)
-{
-    std::array<char, 20> digits{};
-    std::size_t count = 0;
-    do
-    {
-        digits[count++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    for (; count < width; --width)
-    {
-        out.push_back('0');
-    }
-    while (count > 0)
-    {
-        out.push_back(digits[--count]);
-    }
-}
-
-void AppendHex16(std::string& out, std::uint64_t value)
-{
-    static constexpr char digits[] = "0123456789ABCDEF";
-    for (int shift = 60; shift >= 0; shift -= 4)
-    {
-        out.push_back(digits[(value >> shift) & 0xF]);
-    }
-}
 
 // The text of Boost.Date_Time's to_simple_string for a microsecond ptime ("2024-Mar-05 14:07:09.123456",
 // no fraction on a whole second), written without that function's stream machinery.
@@ -55,7 +24,7 @@ void AppendTime(std::string& out, const boost::posix_time::ptime& time)
     const auto timeOfDay = time.time_of_day();
     AppendDecimal(out, date.year, 4);
     out.push_back('-');
-    out += g_monthNames[date.month - 1];
+    out += MonthAbbreviation(date.month);
     out.push_back('-');
     AppendDecimal(out, date.day, 2);
     out.push_back(' ');
@@ -78,12 +47,7 @@ std::string FormatLine(const Message& message)
 {
     std::string line;
     line.reserve(message.file.size() + message.text.size() + 80);
-    line += message.file;
-    line.push_back('(');
-    AppendDecimal(line, message.line);
-    line += "): (TID 0x";
-    AppendHex16(line, message.threadId);
-    line += ") ";
+    AppendSourcePosition(line, message);
     AppendTime(line, message.localTime);
     line += " [";
     line += SeverityToString(message.severity);

@@ -1,7 +1,6 @@
 #include "ozr/logging/appender/syslog/Appender.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <exception>
 #include <utility>
@@ -11,6 +10,8 @@
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/ip/host_name.hpp>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
+
+#include "appender/TextAppend.h"
 
 namespace ozr::logging::appender::syslog
 {
@@ -23,8 +24,6 @@ using boost::system::error_code;
 constexpr std::size_t g_maxPayloadSize = 1024;
 constexpr char g_truncationMark[] = "...";
 constexpr unsigned int g_priorityOfFacilityLocal0 = 16 * 8;
-constexpr const char* g_monthAbbreviations[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 // This machine's name as it appears in every datagram: spaces would split the header's host field.
 std::string GetLocalHostName()
@@ -41,44 +40,20 @@ std::string GetLocalHostName()
     }
 }
 
-void AppendDecimal(std::string& out, std::uint32_t value)
-{
-    char digits[10];
-    const auto result = std::to_chars(std::begin(digits), std::end(digits), value);
-    out.append(digits, result.ptr);
-}
-
-void AppendTwoDigits(std::string& out, std::int64_t value, char fill)
-{
-    out += value < 10 ? fill : static_cast<char>('0' + value / 10 % 10);
-    out += static_cast<char>('0' + value % 10);
-}
-
-void AppendHex16(std::string& out, std::uint64_t value)
-{
-    static constexpr char hexDigits[] = "0123456789ABCDEF";
-    char digits[16];
-    for (auto position = std::rbegin(digits); position != std::rend(digits); ++position, value >>= 4)
-    {
-        *position = hexDigits[value & 0xF];
-    }
-    out.append(digits, sizeof digits);
-}
-
 // "Mar  5 09:07:03": month, space-padded day, time of day truncated to the second.
 void AppendTimestamp(std::string& out, const boost::posix_time::ptime& time)
 {
     const auto date = time.date();
-    out += g_monthAbbreviations[date.month() - 1];
+    out += MonthAbbreviation(date.month());
     out += ' ';
-    AppendTwoDigits(out, date.day(), ' ');
+    AppendDecimal(out, date.day(), 2, ' ');
     out += ' ';
-    const std::int64_t microseconds = time.time_of_day().total_microseconds();
-    AppendTwoDigits(out, microseconds / 3600000000, '0');
+    const auto microseconds = static_cast<std::uint64_t>(time.time_of_day().total_microseconds());
+    AppendDecimal(out, microseconds / 3600000000, 2);
     out += ':';
-    AppendTwoDigits(out, microseconds / 60000000 % 60, '0');
+    AppendDecimal(out, microseconds / 60000000 % 60, 2);
     out += ':';
-    AppendTwoDigits(out, microseconds / 1000000 % 60, '0');
+    AppendDecimal(out, microseconds / 1000000 % 60, 2);
 }
 
 void TruncateToPayloadLimit(std::string& payload)
@@ -239,12 +214,7 @@ std::string Appender::FormatLogMessage(const Message& message) const
     payload += ' ';
     payload += tag;
     payload += ": ";
-    payload += message.file;
-    payload += '(';
-    AppendDecimal(payload, message.line);
-    payload += "): (TID 0x";
-    AppendHex16(payload, message.threadId);
-    payload += ") ";
+    AppendSourcePosition(payload, message);
     // Text beyond the limit would be cut anyway; one byte more than fits is enough to mark the cut.
     const std::size_t room = g_maxPayloadSize + 1 - std::min(payload.size(), g_maxPayloadSize + 1);
     payload.append(message.text, 0, room);
