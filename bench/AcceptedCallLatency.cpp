@@ -1,9 +1,12 @@
 // Cost of an accepted ToLog on the calling thread, every call timed on its own with the steady clock:
 // once in a stream of calls (the worker is busy writing) and once with a pause before every call (the
 // worker sleeps and the call must wake it). Standard output is redirected to a file in a scratch
-// directory while the library writes; the results go to the real standard output.
+// directory while the library writes; the results go to the real standard output. Then the stream of
+// calls again from 1, 2, 4 and 8 threads at once (4 and 8 oversubscribe a 2-core machine: a sample then
+// includes the time the thread waited for a core).
 //
 // Usage: bench_AcceptedCallLatency [stream calls, default 200000] [woken calls, default 4000]
+//                                  [calls per thread, default 50000]
 
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -14,6 +17,7 @@
 #include <iostream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "BenchmarkSupport.h"
@@ -48,6 +52,24 @@ std::vector<double> TimeCalls(int calls, std::chrono::microseconds pause, const 
         samples.push_back(ElapsedNanoseconds(start, Clock::now()));
     }
     return samples;
+}
+
+// Times `callsPerThread` calls on each of `threads` threads logging at once; all samples together.
+std::vector<double> TimeConcurrentCalls(int threads, int callsPerThread)
+{
+    std::vector<std::vector<double>> perThread(static_cast<std::size_t>(threads));
+    std::vector<std::thread> callers;
+    for (auto& samples : perThread)
+    {
+        callers.emplace_back([&samples, callsPerThread] { samples = TimeCalls(callsPerThread, {}); });
+    }
+    std::vector<double> all;
+    for (std::size_t index = 0; index < callers.size(); ++index)
+    {
+        callers[index].join();
+        all.insert(all.end(), perThread[index].begin(), perThread[index].end());
+    }
+    return all;
 }
 
 // The cost of reading the clock twice, included in every sample above.
@@ -116,7 +138,9 @@ int main(int argc, char* argv[])
 {
     const int streamCalls = Argument(argc, argv, 1, 200000);
     const int wokenCalls = Argument(argc, argv, 2, 4000);
+    const int callsPerThread = Argument(argc, argv, 3, 50000);
     std::vector<double> busy;
+    std::vector<std::pair<int, std::vector<double>>> concurrent;
     std::vector<double> woken;
     std::vector<double> rejectedAfterPause;
     {
@@ -134,10 +158,23 @@ int main(int argc, char* argv[])
         woken = TimeCalls(wokenCalls, WokenPause);
         rejectedAfterPause = TimeCalls(wokenCalls, WokenPause, QuietZone);
         workspace.Shutdown();
+
+        for (int threads : {1, 2, 4, 8})
+        {
+            workspace.AddZone(Zone, {});
+            concurrent.emplace_back(threads, TimeConcurrentCalls(threads, callsPerThread));
+            workspace.Shutdown();
+        }
     }
     std::printf("Accepted ToLog, cost on the calling thread (clock read overhead included):\n");
     Report("worker busy (stream of calls)", std::move(busy));
     Report("worker woken (500 us pause)", std::move(woken));
+    std::printf("Accepted ToLog, stream of calls from several threads at once (2 cores):\n");
+    for (auto& [threads, samples] : concurrent)
+    {
+        const std::string name = std::to_string(threads) + (threads == 1 ? " thread" : " threads");
+        Report(name.c_str(), std::move(samples));
+    }
     std::printf("References on this machine:\n");
     Report("rejected call after the pause", std::move(rejectedAfterPause));
     Report("eventfd write waking a thread", TimeThreadWakeUps(wokenCalls, WokenPause));

@@ -1,7 +1,8 @@
 // The same three measurements for this library and for general-purpose logging libraries, in one run:
-// a rejected call, an accepted call on the calling thread (median and 99th percentile while the
-// library's worker is busy), and N messages end to end to a file (with the console output) until the
-// library has written them all. Standard output and standard error go to files in a scratch directory.
+// a rejected call (from one thread, and from two threads at once: the time per call on each), an accepted
+// call on the calling thread (median and 99th percentile while the library's worker is busy), and N messages
+// end to end to a file (with the console output) until the library has written them all. Standard output and
+// standard error go to files in a scratch directory.
 //
 // Usage: bench_PeerComparison [messages, default 1000000]
 
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BenchmarkSupport.h"
@@ -25,6 +27,7 @@ constexpr int TimedCallCount = 200000;
 struct PeerFigures
 {
     double rejectedNanoseconds;
+    double rejectedTwoThreadsNanoseconds;
     double acceptedMedian;
     double acceptedP99;
     double messagesPerSecond;
@@ -56,13 +59,26 @@ std::uint64_t CountMessageLines(const std::filesystem::path& directory)
     return lines;
 }
 
-double TimeRejectedCalls(ozr::bench::Peer& peer, const std::filesystem::path& directory)
+// The time per rejected call on each of `threads` threads calling at once.
+double TimeRejectedCalls(ozr::bench::Peer& peer, const std::filesystem::path& directory, int threads)
 {
     peer.Start(directory);
+    std::vector<std::thread> callers;
     const auto start = Clock::now();
-    for (int call = 0; call < RejectedCallCount; ++call)
+    for (int thread = 0; thread < threads; ++thread)
     {
-        peer.LogRejected();
+        callers.emplace_back(
+            [&peer]
+            {
+                for (int call = 0; call < RejectedCallCount; ++call)
+                {
+                    peer.LogRejected();
+                }
+            });
+    }
+    for (auto& caller : callers)
+    {
+        caller.join();
     }
     const auto end = Clock::now();
     peer.Stop();
@@ -102,7 +118,7 @@ void TimeEndToEnd(ozr::bench::Peer& peer, const std::filesystem::path& directory
 PeerFigures Measure(ozr::bench::Peer& peer, int messages)
 {
     const ozr::testing::TempDirectory scratch;
-    for (const char* phase : {"rejected", "accepted", "endtoend"})
+    for (const char* phase : {"rejected", "rejected2", "accepted", "endtoend"})
     {
         std::filesystem::create_directories(scratch / phase);
     }
@@ -111,7 +127,8 @@ PeerFigures Measure(ozr::bench::Peer& peer, int messages)
     {
         const ozr::bench::OutputRedirection standardOutput(console.Descriptor());
         const ozr::bench::OutputRedirection standardError(console.Descriptor(), STDERR_FILENO);
-        figures.rejectedNanoseconds = TimeRejectedCalls(peer, scratch / "rejected");
+        figures.rejectedNanoseconds = TimeRejectedCalls(peer, scratch / "rejected", 1);
+        figures.rejectedTwoThreadsNanoseconds = TimeRejectedCalls(peer, scratch / "rejected2", 2);
         TimeAcceptedCalls(peer, scratch / "accepted", figures);
         TimeEndToEnd(peer, scratch / "endtoend", messages, figures);
     }
@@ -126,16 +143,18 @@ int main(int argc, char* argv[])
     std::vector<std::unique_ptr<ozr::bench::Peer>> peers;
     peers.push_back(ozr::bench::MakeOstrelPeer());
     peers.push_back(ozr::bench::MakeSpdlogPeer());
+    peers.push_back(ozr::bench::MakeSpdlogSyncPeer());
     peers.push_back(ozr::bench::MakeGlogPeer());
     peers.push_back(ozr::bench::MakeBoostLogPeer());
-    std::printf("%-30s %12s %14s %12s %14s %12s\n", "library", "rejected ns", "accepted p50", "p99",
-                "messages/s", "lines");
+    std::printf("%-30s %12s %12s %14s %12s %14s %12s\n", "library", "rejected ns", "2 threads",
+                "accepted p50", "p99", "messages/s", "lines");
     for (const auto& peer : peers)
     {
         const auto figures = Measure(*peer, messages);
-        std::printf("%-30s %12.1f %11.0f ns %9.0f ns %14.0f %12llu%s\n", peer->Name(),
-                    figures.rejectedNanoseconds, figures.acceptedMedian, figures.acceptedP99,
-                    figures.messagesPerSecond, static_cast<unsigned long long>(figures.linesWritten),
+        std::printf("%-30s %12.1f %12.1f %11.0f ns %9.0f ns %14.0f %12llu%s\n", peer->Name(),
+                    figures.rejectedNanoseconds, figures.rejectedTwoThreadsNanoseconds,
+                    figures.acceptedMedian, figures.acceptedP99, figures.messagesPerSecond,
+                    static_cast<unsigned long long>(figures.linesWritten),
                     figures.linesWritten == static_cast<std::uint64_t>(messages) ? "" : " (MISMATCH)");
         std::fflush(stdout);
     }

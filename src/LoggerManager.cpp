@@ -3,26 +3,45 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <new>
-#include <string_view>
 #include <vector>
+
+#include "RegisteredLogger.h"
+#include "ZoneTable.h"
+
+// Lock order. A lock may be taken while holding only locks above it:
+//
+//  1. The manager's lifecycle lock. InitialiseLogger, ShutdownLogger and the exit drain hold it for their
+//     whole duration, the last ShutdownLogger also while it waits for the worker to drain. Log calls,
+//     GetLogger and the fork handlers never take it; a forked child makes it anew.
+//  2. g_managersMutex: the list of live managers, taken by the fork handlers and by construction and
+//     destruction.
+//  3. Each manager's registry lock (recursive), in the order of g_managers. Held for registry work and for
+//     making a logger (which reads the zone's settings), never while waiting for the worker. The fork
+//     prepare handler takes it here, after g_managersMutex.
+//  4. While a logger is made: the locator's lock, the default-log-directory lock, and the settings
+//     library's locks for reading the zone's file: the settings store's lock, then the settings library's
+//     process mutex. The settings library registers its fork handlers before the manager's, so its
+//     prepare handler runs after this one: across fork, too, the registry lock comes before the process
+//     mutex.
+//  5. A logger's own lock, then its settings store's lock, then the process mutex: taken by
+//     Logger::SetVerbosity, which RegisteredLogger calls without holding any lock of the manager's.
+//     The manager itself never takes a logger's lock (the zone's shutdown flag lives in its
+//     RegisteredLogger, an atomic).
+//  6. Standard output's stdio lock is held only by whoever writes or flushes it, never together with any
+//     lock above: the worker writes without registry or logger locks, and a flush made to prepare a
+//     fork must come before the prepare handler below takes the registry locks, because a flush can wait
+//     on a full pipe.
+//
+// The zone table and each zone's published verbosity are atomics: log calls read them without a lock,
+// and the registry lock orders their writers. The worker takes none of these locks.
 
 namespace ozr::logging
 {
 
 namespace
 {
-
-// A null and an empty zone both select the default zone. A view, so that looking a zone up allocates
-// nothing.
-std::optional<std::string_view> MakeZoneKey(char const* zone)
-{
-    if (zone == nullptr || *zone == '\0')
-    {
-        return std::nullopt;
-    }
-    return std::string_view(zone);
-}
 
 // The worker's body. An exception escaping a task (an appender failing) costs that task only: the worker
 // goes back into the run loop unless the context was stopped.
@@ -46,7 +65,6 @@ void RunIOContext(boost::asio::io_context& ioContext)
 }
 
 // Every live manager, so that the fork handlers, registered once per process, reach their registry locks.
-// Lock order: g_managersMutex, then each manager's registry lock.
 std::mutex g_managersMutex;
 std::vector<LoggerManager*> g_managers;
 std::once_flag g_forkHandlersRegistered;
@@ -59,14 +77,53 @@ std::vector<std::shared_ptr<void>>& AbandonedParentState()
     return *abandoned;
 }
 
+LoggerManager* g_processManager = nullptr;
+
+void DrainProcessManagerAtExit()
+{
+    g_processManager->DrainAtExit();
+}
+
 }  // namespace
+
+// A worker taken out of the manager to be drained without the registry lock.
+struct LoggerManager::DetachedWorker
+{
+    // Lets the worker finish every queued task and outstanding operation, then joins it.
+    void Drain()
+    {
+        guard.reset();
+        for (auto& thread : threads)
+        {
+            try
+            {
+                if (thread.get_id() == std::this_thread::get_id())
+                {
+                    thread.detach();  // the process ends from inside a task: a thread cannot join itself
+                    continue;
+                }
+                thread.join();
+            }
+            catch (...)
+            {
+            }
+        }
+        threads.clear();
+    }
+
+    std::unique_ptr<WorkGuard> guard;
+    std::deque<std::thread> threads;
+    // The registry's references, released after the drain and outside the registry lock.
+    std::vector<std::shared_ptr<RegisteredLogger>> loggers;
+};
 
 LoggerManager::LoggerManager()
     : ioContext(std::make_unique<boost::asio::io_context>()),
       applicationInfoProvider(std::make_unique<ApplicationInfoProvider>()),
       configLocator(std::make_unique<ConfigLocator>(*applicationInfoProvider)),
       appenderManager(
-          std::make_unique<appender::Manager>(*ioContext, *applicationInfoProvider, *configLocator))
+          std::make_unique<appender::Manager>(*ioContext, *applicationInfoProvider, *configLocator)),
+      zones(std::make_unique<ZoneTable>())
 {
     std::call_once(g_forkHandlersRegistered,
                    [] { pthread_atfork(&LockAllForFork, &UnlockAllInParent, &UnlockAllInChild); });
@@ -77,14 +134,16 @@ LoggerManager::LoggerManager()
 LoggerManager::~LoggerManager()
 {
     {
-        std::lock_guard<std::recursive_mutex> lock(mutex);
+        std::unique_lock<std::recursive_mutex> lock(mutex);
         if (forkedFromParent)
         {
             AbandonParentState();
         }
         else
         {
-            DrainAndJoinWorker();
+            DetachedWorker worker = DetachWorker(false);
+            lock.unlock();
+            worker.Drain();
         }
     }
     std::lock_guard<std::mutex> lock(g_managersMutex);
@@ -98,67 +157,135 @@ void LoggerManager::SetConfigDirectoryPath(std::filesystem::path directory)
 
 void LoggerManager::InitialiseLogger(char const* zone)
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex);
+    const std::lock_guard<std::mutex> lifecycle(lifecycleMutex);
+    const std::lock_guard<std::recursive_mutex> lock(mutex);
+    if (exited)
+    {
+        return;
+    }
     LeaveParentStateIfForked();
     if (threads.empty())
     {
         Initialise();
     }
-    FindOrMakeLogger(zone);
+    FindOrMakeLogger(zone)->Reactivate();
 }
 
+// The last active zone's shutdown takes the worker out under the registry lock, then drains and joins
+// it without that lock: log calls meanwhile find no registered logger, make fresh ones as after a full
+// shutdown, and their messages are either delivered by the draining worker or wait on the context for
+// the next start.
 void LoggerManager::ShutdownLogger(char const* zone)
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex);
-    LeaveParentStateIfForked();
-    const auto found = loggers.find(MakeZoneKey(zone));
-    if (found == loggers.end())
+    const std::lock_guard<std::mutex> lifecycle(lifecycleMutex);
+    std::unique_lock<std::recursive_mutex> lock(mutex);
+    if (exited)
     {
         return;
     }
-    found->second->Shutdown();
-    for (const auto& entry : loggers)
+    LeaveParentStateIfForked();
+    const ZoneEntry* entry = zones->Find(zone);
+    if (entry == nullptr || !entry->logger)
     {
-        if (!entry.second->IsShutdown())
+        return;
+    }
+    entry->logger->Shutdown();
+    for (const auto& each : zones->Entries())
+    {
+        if (each->logger && !each->logger->IsShutdown())
         {
             return;
         }
     }
-    Shutdown();
+    DetachedWorker worker = DetachWorker(true);
+    appenderManager->ShutdownGlobalAppenders();
+    lock.unlock();
+
+    worker.Drain();
+
+    lock.lock();
+    ioContext->stop();  // what is queued from now on waits for the next start
 }
 
 std::shared_ptr<ILogger> LoggerManager::GetLogger(char const* zone)
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex);
+    const std::lock_guard<std::recursive_mutex> lock(mutex);
     LeaveParentStateIfForked();
     return FindOrMakeLogger(zone);
 }
 
 std::shared_ptr<ILogger> LoggerManager::GetLoggerAccepting(char const* zone, Severity severity)
 {
-    std::lock_guard<std::recursive_mutex> lock(mutex);
+    if (const ZoneEntry* entry = zones->Find(zone); entry != nullptr && entry->Rejects(severity))
+    {
+        return nullptr;
+    }
+    const std::lock_guard<std::recursive_mutex> lock(mutex);
+    if (exited)
+    {
+        return nullptr;
+    }
     LeaveParentStateIfForked();
-    const std::shared_ptr<ILogger>& logger = FindOrMakeLogger(zone);
+    const std::shared_ptr<RegisteredLogger>& logger = FindOrMakeLogger(zone);
     if (logger->GetVerbosity() < severity)
     {
         return nullptr;
     }
+    if (threads.empty())
+    {
+        if (messagesWithoutWorker >= MaxMessagesWithoutWorker)
+        {
+            return nullptr;
+        }
+        ++messagesWithoutWorker;
+    }
     return logger;
 }
 
-// A reference into the registry: valid while the registry lock is held.
-const std::shared_ptr<ILogger>& LoggerManager::FindOrMakeLogger(char const* zone)
+void LoggerManager::DrainAtExit() noexcept
 {
-    const auto key = MakeZoneKey(zone);
-    const auto found = loggers.find(key);
-    if (found != loggers.end())
+    try
     {
-        return found->second;
+        const std::lock_guard<std::mutex> lifecycle(lifecycleMutex);
+        std::unique_lock<std::recursive_mutex> lock(mutex);
+        exited = true;
+        if (forkedFromParent)
+        {
+            AbandonParentState();
+            return;
+        }
+        // The loggers stay registered, so that a late GetLogger still finds its zone's, but their entries
+        // are withdrawn: every later log call reaches the registry and is dropped there.
+        DetachedWorker worker = DetachWorker(false);
+        const bool ownMessagesQueued = !forkedWithoutStart;
+        lock.unlock();
+        worker.Drain();
+        if (ownMessagesQueued)
+        {
+            RunTasksLeftQueued();
+        }
     }
-    std::string configFilePath = configLocator->GetZoneConfigFilePath(zone);
-    auto appenders = appenderManager->GetAppenders(zone);
-    auto logger = std::make_shared<Logger>(*ioContext, std::move(configFilePath), std::move(appenders));
-    return loggers.emplace(key, std::move(logger)).first->second;
+    catch (...)
+    {
+    }
+}
+
+// A reference into the registry: valid while the registry lock is held.
+const std::shared_ptr<RegisteredLogger>& LoggerManager::FindOrMakeLogger(char const* zone)
+{
+    ZoneEntry& entry = zones->FindOrAdd(zone);
+    if (!entry.logger)
+    {
+        std::string configFilePath = configLocator->GetZoneConfigFilePath(zone);
+        auto appenders = appenderManager->GetAppenders(zone);
+        auto logger = std::make_shared<Logger>(*ioContext, std::move(configFilePath), std::move(appenders));
+        lastGeneration = lastGeneration == UINT32_MAX ? 1 : lastGeneration + 1;
+        auto registered =
+            std::make_shared<RegisteredLogger>(std::move(logger), entry.shared_from_this(), lastGeneration);
+        entry.Publish(lastGeneration, registered->GetVerbosity());
+        entry.logger = std::move(registered);
+    }
+    return entry.logger;
 }
 
 void LoggerManager::Initialise()
@@ -170,38 +297,39 @@ void LoggerManager::Initialise()
     {
         threads.emplace_back(&RunIOContext, std::ref(*ioContext));
     }
+    messagesWithoutWorker = 0;
+    forkedWithoutStart = false;
     appenderManager->LoadGlobalAppenders();
 }
 
-void LoggerManager::Shutdown()
+// Registry lock held. Takes the worker and its guard out of the manager and withdraws every zone's
+// published verbosity; with `releaseLoggers` the registry lets go of its loggers too.
+LoggerManager::DetachedWorker LoggerManager::DetachWorker(bool releaseLoggers)
 {
-    DrainAndJoinWorker();
-    ioContext->stop();
-    loggers.clear();
-    appenderManager->ShutdownGlobalAppenders();
-}
-
-// Without the guard the worker leaves its run loop once every queued task and every outstanding
-// asynchronous operation has completed.
-void LoggerManager::DrainAndJoinWorker()
-{
-    workGuard.reset();
-    for (auto& thread : threads)
+    DetachedWorker worker{std::move(workGuard), std::move(threads), {}};
+    threads.clear();
+    messagesWithoutWorker = 0;
+    for (const auto& entry : zones->Entries())
     {
-        try
+        entry->Withdraw();
+        if (releaseLoggers && entry->logger)
         {
-            if (thread.get_id() == std::this_thread::get_id())
-            {
-                thread.detach();  // the process ends from inside a task: a thread cannot join itself
-                continue;
-            }
-            thread.join();
-        }
-        catch (...)
-        {
+            worker.loggers.push_back(std::move(entry->logger));
+            entry->logger.reset();
         }
     }
-    threads.clear();
+    return worker;
+}
+
+// Messages logged while no worker ran wait on the stopped context: deliver them on this thread.
+void LoggerManager::RunTasksLeftQueued()
+{
+    if (ioContext->get_executor().running_in_this_thread())
+    {
+        return;  // exit() called from a task: the context cannot be run again from inside itself
+    }
+    ioContext->restart();
+    RunIOContext(*ioContext);
 }
 
 // In a forked child, start over with a fresh context once the parent's state has been set aside.
@@ -221,13 +349,21 @@ void LoggerManager::LeaveParentStateIfForked()
 void LoggerManager::AbandonParentState()
 {
     auto& abandoned = AbandonedParentState();
-    abandoned.push_back(std::make_shared<Registry>(std::move(loggers)));
+    for (const auto& entry : zones->Entries())
+    {
+        entry->Withdraw();
+        if (entry->logger)
+        {
+            abandoned.push_back(std::move(entry->logger));
+            entry->logger.reset();
+        }
+    }
     abandoned.push_back(std::shared_ptr<void>(std::move(appenderManager)));
     abandoned.push_back(std::make_shared<std::deque<std::thread>>(std::move(threads)));
     abandoned.push_back(std::shared_ptr<void>(std::move(workGuard)));
     abandoned.push_back(std::shared_ptr<void>(std::move(ioContext)));
-    loggers.clear();
     threads.clear();
+    messagesWithoutWorker = 0;
     forkedFromParent = false;
 }
 
@@ -250,21 +386,33 @@ void LoggerManager::UnlockAllInParent()
 }
 
 // The child's only thread has a new thread id, so a recursive mutex locked before the fork refuses to be
-// unlocked by it; the locks are made anew instead (nothing else can hold them in the child).
+// unlocked by it; the locks are made anew instead (nothing else can hold them in the child). The
+// lifecycle lock is not taken across fork (a drain may hold it for long), so it too is made anew: the
+// child abandons whatever a parent's initialisation or shutdown was doing.
 void LoggerManager::UnlockAllInChild()
 {
     for (LoggerManager* manager : g_managers)
     {
         new (&manager->mutex) std::recursive_mutex();
+        new (&manager->lifecycleMutex) std::mutex();
         manager->forkedFromParent = true;
+        manager->forkedWithoutStart = true;
     }
     new (&g_managersMutex) std::mutex();
 }
 
+// Never destroyed: threads that still log while the process exits (detached threads, destructors of
+// other statics) must find it. The exit handler registered here, right after it was made, drains it at
+// the point where its destructor would have run.
 LoggerManager& GetLoggerManager()
 {
-    static LoggerManager loggerManager;
-    return loggerManager;
+    static LoggerManager* const manager = []
+    {
+        g_processManager = new LoggerManager();
+        std::atexit(&DrainProcessManagerAtExit);
+        return g_processManager;
+    }();
+    return *manager;
 }
 
 }  // namespace ozr::logging

@@ -16,11 +16,11 @@ namespace
 {
 
 // Made by the first log call that passes its zone's verbosity, so rejected calls never touch the clock.
+// Never destroyed, like the logger manager: threads that still log while the process exits use them.
 const IMessageBuilder& GetMessageBuilder()
 {
-    static const DateTimeProvider dateTimeProvider;
-    static const MessageBuilder messageBuilder(dateTimeProvider);
-    return messageBuilder;
+    static const MessageBuilder* const messageBuilder = new MessageBuilder(*new DateTimeProvider());
+    return *messageBuilder;
 }
 
 bool IsEmpty(const char* text)

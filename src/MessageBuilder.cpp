@@ -10,41 +10,56 @@ namespace ozr::logging
 namespace
 {
 
-// The length of the formatted text, without its terminating NUL; negative when the format is rejected.
-// Formats from its own copy, so `args` stays usable.
-int _vscprintf(const char* fmt, std::va_list& args) __attribute__((format(printf, 1, 0)));
-int _vscprintf(const char* fmt, std::va_list& args)
+// Texts shorter than this are formatted once, onto the stack; longer ones are formatted again, straight
+// into the record's string, once their length is known.
+constexpr std::size_t StackTextCapacity = 512;
+
+// Formats into `buffer` (truncating); returns the full length the text needs, negative when the format
+// is rejected. Formats from its own copy, so `args` stays usable.
+int FormatInto(char* buffer, std::size_t size, const char* fmt, std::va_list& args)
+    __attribute__((format(printf, 3, 0)));
+int FormatInto(char* buffer, std::size_t size, const char* fmt, std::va_list& args)
 {
     std::va_list copy;
     va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, fmt, copy);
+    const int length = std::vsnprintf(buffer, size, fmt, copy);
     va_end(copy);
     return length;
 }
 
-// Formats into a string of exactly `length` + 1 characters (the text and vsnprintf's NUL); false when
-// the format is rejected.
-bool FormatInto(std::string& text, int length, const char* fmt, std::va_list& args)
-    __attribute__((format(printf, 3, 0)));
-bool FormatInto(std::string& text, int length, const char* fmt, std::va_list& args)
+// The length of the text without its trailing control characters; the first character always stays.
+std::size_t TrimmedLength(const char* text, std::size_t length)
 {
-    text.assign(static_cast<std::size_t>(length) + 1, '\0');
-    std::va_list copy;
-    va_copy(copy, args);
-    const int written = std::vsnprintf(text.data(), text.size(), fmt, copy);
-    va_end(copy);
-    return written > 0;
+    while (length > 1 && std::iscntrl(static_cast<unsigned char>(text[length - 1])))
+    {
+        --length;
+    }
+    return length;
 }
 
-// Removes trailing control characters (the NUL among them), never the first character.
-void TrimTrailingControlCharacters(std::string& text)
+// The formatted, trimmed text; false when the text is empty or the format is rejected.
+bool FormatText(std::string& text, const char* fmt, std::va_list& args) __attribute__((format(printf, 2, 0)));
+bool FormatText(std::string& text, const char* fmt, std::va_list& args)
 {
-    std::size_t end = text.size();
-    while (end > 1 && std::iscntrl(static_cast<unsigned char>(text[end - 1])))
+    char buffer[StackTextCapacity];
+    const int length = FormatInto(buffer, sizeof buffer, fmt, args);
+    if (length <= 0)
     {
-        --end;
+        return false;
     }
-    text.resize(end);
+    const auto size = static_cast<std::size_t>(length);
+    if (size < sizeof buffer)
+    {
+        text.assign(buffer, TrimmedLength(buffer, size));
+        return true;
+    }
+    text.assign(size + 1, '\0');  // vsnprintf writes its NUL too
+    if (FormatInto(text.data(), text.size(), fmt, args) <= 0)
+    {
+        return false;
+    }
+    text.resize(TrimmedLength(text.data(), size));
+    return true;
 }
 
 // The file-name component of a "/"-separated path, as std::filesystem::path::filename gives it (empty
@@ -87,17 +102,11 @@ std::shared_ptr<Message const> MessageBuilder::BuildMessage(const char* zone, Se
     {
         return nullptr;
     }
-    const int length = _vscprintf(fmt, args);
-    if (length <= 0)
-    {
-        return nullptr;
-    }
     std::string text;
-    if (!FormatInto(text, length, fmt, args))
+    if (!FormatText(text, fmt, args))
     {
         return nullptr;
     }
-    TrimTrailingControlCharacters(text);
 
     const auto localTime = dateTimeProvider.GetLocalNow();
     const auto universalTime = dateTimeProvider.GetUniversalNow();

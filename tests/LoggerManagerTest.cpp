@@ -1,5 +1,9 @@
 #include "ozr/logging/LoggerManager.h"
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -78,6 +82,63 @@ TEST_F(LoggerManagerTest, AZoneWhoseLogDirectoryCannotBeCreatedStillGetsALoggerT
         manager.GetLogger("Net")->Log(ozr::testing::MakeMessage("to the console", Severity::Error, "Net")));
     manager.ShutdownLogger("Net");
     EXPECT_FALSE(std::filesystem::exists(root / "blocker" / "logs"));
+}
+
+// Log calls find their zone without a lock while other threads make zones, change verbosities, shut
+// zones down and restart the worker. Run under ThreadSanitizer, this is the check that readers never
+// see a half-made zone or a released logger. A verbosity change is seen by the changing thread's next
+// call, and by the other threads, which count what they were allowed through.
+TEST_F(LoggerManagerTest, LogCallsFindTheirZonesWhileZonesAreMadeAndShutDown)
+{
+    const char* const zones[] = {"A", "B", "C", "D", "E", "F"};
+    std::atomic<bool> stop{false};
+    std::atomic<long> accepted{0};
+    std::vector<std::thread> callers;
+    for (int caller = 0; caller < 4; ++caller)
+    {
+        callers.emplace_back(
+            [&, caller]
+            {
+                for (long call = 0; !stop; ++call)
+                {
+                    const char* zone = zones[(call + caller) % 6];
+                    const auto severity = call % 1024 == 0 ? Severity::Error : Severity::Trace;
+                    if (auto logger = manager.GetLoggerAccepting(zone, severity))
+                    {
+                        logger->Log(ozr::testing::MakeMessage("stress", severity, zone));
+                        accepted.fetch_add(severity == Severity::Trace ? 1 : 0);
+                        std::this_thread::sleep_for(std::chrono::microseconds(20));  // the worker keeps up
+                    }
+                }
+            });
+    }
+    for (int round = 0; round < 10; ++round)
+    {
+        for (const char* zone : zones)
+        {
+            manager.InitialiseLogger(zone);
+            manager.GetLogger(zone)->SetVerbosity(Severity::Trace);
+            EXPECT_TRUE(manager.GetLoggerAccepting(zone, Severity::Trace)) << zone;
+            manager.GetLogger(zone)->SetVerbosity(Severity::Error);
+            EXPECT_FALSE(manager.GetLoggerAccepting(zone, Severity::Trace)) << zone;
+            EXPECT_TRUE(manager.GetLoggerAccepting(zone, Severity::Error)) << zone;
+        }
+        manager.GetLogger("A")->SetVerbosity(Severity::Trace);
+        const long before = accepted.load();
+        while (accepted.load() == before)
+        {
+            std::this_thread::yield();  // the other threads see the change
+        }
+        for (const char* zone : zones)
+        {
+            manager.ShutdownLogger(zone);
+        }
+    }
+    stop = true;
+    for (auto& caller : callers)
+    {
+        caller.join();
+    }
 }
 
 TEST(LoggerManagerLifetimeTest, DestroyingARunningManagerWritesEverythingQueuedFirst)

@@ -130,12 +130,17 @@ TEST_F(MessageBuilderTest, KeepsOnlyTheFileNameOfTheSourcePath)
     }
 }
 
-TEST_F(MessageBuilderTest, FormatsLongTextsWhole)
+// Short texts are formatted on the stack, longer ones into the record: around that limit and far above
+// it, every text arrives whole and trimmed.
+TEST_F(MessageBuilderTest, FormatsTextsOfAnyLengthWhole)
 {
-    const std::string longText(100000, 'x');
-    const auto message = Build("%s|%d", longText.c_str(), 42);
-    ASSERT_TRUE(message);
-    EXPECT_EQ(message->text, longText + "|42");
+    for (const std::size_t length : {505, 506, 507, 508, 100000})  // texts of 510 to 513 characters
+    {
+        const std::string text(length, 'x');
+        const auto message = Build("%s|%d\r\n", text.c_str(), 42);
+        ASSERT_TRUE(message) << length;
+        EXPECT_EQ(message->text, text + "|42") << length;
+    }
 }
 
 TEST_F(MessageBuilderTest, GivesTwoCallsTheirOwnRecords)

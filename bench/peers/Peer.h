@@ -27,6 +27,7 @@ public:
 
 std::unique_ptr<Peer> MakeOstrelPeer();
 std::unique_ptr<Peer> MakeSpdlogPeer();
+std::unique_ptr<Peer> MakeSpdlogSyncPeer();
 std::unique_ptr<Peer> MakeGlogPeer();
 std::unique_ptr<Peer> MakeBoostLogPeer();
 

@@ -50,11 +50,54 @@ private:
     std::shared_ptr<spdlog::async_logger> logger;
 };
 
+// A synchronous logger writing through the same two sinks on the calling thread; the file sink is
+// buffered by stdio, as the library's console output is.
+class SpdlogSyncPeer final : public Peer
+{
+public:
+    const char* Name() const override { return "spdlog 1.10 (sync, buffered)"; }
+
+    void Start(const std::filesystem::path& logDirectory) override
+    {
+        std::vector<spdlog::sink_ptr> sinks{
+            std::make_shared<spdlog::sinks::basic_file_sink_mt>((logDirectory / "spdlog.txt").string()),
+            std::make_shared<spdlog::sinks::stdout_sink_mt>()};
+        logger = std::make_shared<spdlog::logger>("Peer", sinks.begin(), sinks.end());
+        logger->set_pattern("%s(%#): (TID %t) %Y-%m-%d %H:%M:%S.%f [%l] - %v");
+        spdlog::register_logger(logger);
+        auto quiet = std::make_shared<spdlog::logger>("Quiet", sinks.begin(), sinks.end());
+        quiet->set_level(spdlog::level::err);
+        spdlog::register_logger(quiet);
+    }
+
+    void LogRejected() override { spdlog::get("Quiet")->info("rejected {}", 42); }
+
+    void LogAccepted(int index) override
+    {
+        SPDLOG_LOGGER_INFO(logger, "Message {} of the comparison", index);
+    }
+
+    void Stop() override
+    {
+        logger->flush();
+        logger.reset();
+        spdlog::shutdown();
+    }
+
+private:
+    std::shared_ptr<spdlog::logger> logger;
+};
+
 }  // namespace
 
 std::unique_ptr<Peer> MakeSpdlogPeer()
 {
     return std::make_unique<SpdlogPeer>();
+}
+
+std::unique_ptr<Peer> MakeSpdlogSyncPeer()
+{
+    return std::make_unique<SpdlogSyncPeer>();
 }
 
 }  // namespace ozr::bench

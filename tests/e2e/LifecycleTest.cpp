@@ -1,5 +1,10 @@
 // Starting, stopping and restarting the worker through the entry points.
 
+#include <unistd.h>
+
+#include <future>
+#include <map>
+#include <numeric>
 #include <thread>
 
 #include <gmock/gmock.h>
@@ -60,6 +65,99 @@ TEST_F(LifecycleTest, OneWorkerRunsWhileAnyZoneIsActiveAndNoneAfterwards)
     EXPECT_EQ(ThreadCount(), before);
     ShutdownLogging("Disk");  // no longer registered: nothing happens
     EXPECT_EQ(ThreadCount(), before);
+}
+
+// Initialisation and shutdown are not counted: a zone initialised again after its shutdown is active
+// again, so the shutdown of the other zone does not stop the worker.
+TEST_F(LifecycleTest, AZoneInitialisedAgainAfterItsShutdownIsActive)
+{
+    std::thread([] {}).join();
+    const std::size_t before = ThreadCount();
+    InitialiseLogging("A");
+    InitialiseLogging("B");
+    ShutdownLogging("A");
+    InitialiseLogging("A");
+    ShutdownLogging("B");
+    EXPECT_EQ(ThreadCount(), before + 1);
+    ToLog("A", Severity::Error, __FILE__, __LINE__, 1, "after the other zone's shutdown");
+    ShutdownLogging("A");
+    EXPECT_EQ(ThreadCount(), before);
+    EXPECT_THAT(Texts(ReadLines(LogFile("A"))), ElementsAre("after the other zone's shutdown"));
+}
+
+// The last ShutdownLogging drains a queue stuck behind a standard output that nobody reads. Log calls on
+// another thread meanwhile, rejected and accepted, return without waiting for the drain (the pipe is
+// read only once they have returned), and every accepted message is written exactly once: by the drain,
+// or by the next start.
+TEST_F(LifecycleTest, LogCallsDoNotWaitForTheLastShutdownsDrain)
+{
+    constexpr int Queued = 20000;  // far more than a pipe holds
+    constexpr int During = 200;
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    std::fflush(stdout);
+    const int savedStdout = dup(STDOUT_FILENO);
+    dup2(pipeEnds[1], STDOUT_FILENO);
+    close(pipeEnds[1]);
+
+    InitialiseLogging("Net");
+    for (int number = 0; number < Queued; ++number)
+    {
+        ToLog("Net", Severity::Error, __FILE__, __LINE__, 1, "queued %d", number);
+    }
+    std::thread shutdown([] { ShutdownLogging("Net"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the shutdown is draining by now
+    std::promise<void> returned;
+    std::thread caller(
+        [&returned]
+        {
+            for (int number = 0; number < During; ++number)
+            {
+                ToLog("Net", Severity::Trace, __FILE__, __LINE__, 2, "rejected %d", number);
+                ToLog("Net", Severity::Error, __FILE__, __LINE__, 2, "during %d", number);
+            }
+            returned.set_value();
+        });
+    EXPECT_EQ(returned.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready)
+        << "log calls waited for the drain";
+
+    std::thread reader(
+        [fd = pipeEnds[0]]
+        {
+            char buffer[65536];
+            while (read(fd, buffer, sizeof buffer) > 0)
+            {
+            }
+        });
+    shutdown.join();
+    caller.join();
+    std::fflush(stdout);
+    dup2(savedStdout, STDOUT_FILENO);
+    close(savedStdout);
+    reader.join();
+    close(pipeEnds[0]);
+    InitialiseLogging("Net");  // a start delivers what the drain did not
+    ShutdownLogging("Net");
+
+    std::map<std::string, int> counts;
+    std::vector<int> duringOrder;
+    for (const auto& text : Texts(ReadLines(LogFile("Net"))))
+    {
+        ++counts[text];
+        int number = 0;
+        if (std::sscanf(text.c_str(), "during %d", &number) == 1)
+        {
+            duringOrder.push_back(number);
+        }
+    }
+    EXPECT_EQ(counts.size(), std::size_t{Queued + During});
+    for (int number = 0; number < Queued; ++number)
+    {
+        EXPECT_EQ(counts["queued " + std::to_string(number)], 1) << number;
+    }
+    std::vector<int> expectedOrder(During);
+    std::iota(expectedOrder.begin(), expectedOrder.end(), 0);
+    EXPECT_EQ(duringOrder, expectedOrder);
 }
 
 TEST_F(LifecycleTest, RestartsAfterAFullShutdownAndDeliversWhatWasQueuedMeanwhile)

@@ -10,6 +10,7 @@
 #include <gmock/gmock.h>
 
 #include "Scenario.h"
+#include "ozr/logging/LoggerManager.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // A forked child has none of its parent's other threads, so the leak checker of a child that exits
@@ -33,6 +34,20 @@ using ozr::testing::Texts;
 using ozr::testing::WaitForChild;
 
 using ProcessTest = ozr::testing::Scenario;
+
+// A global made before the logger manager, so destroyed after the point where the manager is drained at
+// exit. Armed in a child process only.
+struct LogsWhenDestroyed
+{
+    ~LogsWhenDestroyed()
+    {
+        if (armed)
+        {
+            ToLog("Net", Severity::Error, __FILE__, __LINE__, 1, "from a global's destructor");
+        }
+    }
+    bool armed = false;
+} g_logsWhenDestroyed;
 
 std::vector<std::string> Numbered(const std::string& prefix, int count)
 {
@@ -77,6 +92,45 @@ TEST_F(ProcessTest, ExitingWithoutShutdownWritesEverythingQueued)
         });
     EXPECT_TRUE(exited);
     EXPECT_EQ(Texts(ReadLines(LogFile("Net"))), Numbered("line", 5000));
+}
+
+// A detached thread still logging while main ends, and a global whose destructor logs after the exit
+// drain: the process ends normally (the objects log calls need are never destroyed; late lines are
+// dropped).
+TEST_F(ProcessTest, LoggingWhileTheProcessExitsNeverCrashes)
+{
+    for (int run = 0; run < 5; ++run)
+    {
+        EXPECT_TRUE(RunChild(
+            []
+            {
+                std::freopen("/dev/null", "w", stdout);
+                InitialiseLogging("Net");
+                g_logsWhenDestroyed.armed = true;
+                std::thread([] { LogNumbered("Net", "detached", 1000000); }).detach();
+                LogNumbered("Net", "line", 100);
+            }));
+    }
+}
+
+// What is logged after the last ShutdownLogging waits for a worker; normal exit writes it. The wait is
+// bounded: beyond MaxMessagesWithoutWorker such calls are dropped rather than queued.
+TEST_F(ProcessTest, MessagesLoggedAfterTheLastShutdownAreWrittenAtExitUpToABound)
+{
+    constexpr int Bound = static_cast<int>(LoggerManager::MaxMessagesWithoutWorker);
+    EXPECT_TRUE(RunChild(
+        []
+        {
+            std::freopen("/dev/null", "w", stdout);
+            InitialiseLogging("Net");
+            LogNumbered("Net", "running", 3);
+            ShutdownLogging("Net");
+            LogNumbered("Net", "stopped", Bound + 5);
+        }));
+    auto expected = Numbered("running", 3);
+    const auto stopped = Numbered("stopped", Bound);
+    expected.insert(expected.end(), stopped.begin(), stopped.end());
+    EXPECT_EQ(Texts(ReadLines(LogFile("Net"))), expected);
 }
 
 // The parent's worker is busy while it forks; children that log and then end in each of the usual ways

@@ -1,11 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 
@@ -32,12 +31,23 @@ public:
     virtual std::shared_ptr<ILogger> GetLogger(char const* zone) = 0;
 };
 
+class RegisteredLogger;
+class ZoneTable;
+
 // Owns the I/O context and its single worker thread, the application information, the locator, the
-// appender manager and the registry. The registry lock is held across every registry operation,
-// including making loggers and joining the worker; the worker never takes it.
+// appender manager and the registry.
+//
+// Log calls find their zone without a lock: a call that the zone's verbosity rejects takes no lock and
+// writes no shared memory. Accepted calls and zones not yet made take the registry lock, which is held
+// only for short registry work and for making a logger; it is never held while the worker drains.
+// InitialiseLogger and ShutdownLogger are serialised by a lifecycle lock of their own, which the last
+// ShutdownLogger holds while it waits for the drain: other initialisations and shutdowns wait for it,
+// log calls do not. A log call made during that drain is either delivered by it or queued for the next
+// start, like a call made after the shutdown.
 //
 // Destroying the manager while its worker runs (the process ends without shutting its zones down) first
-// lets the worker finish everything queued, then joins it.
+// lets the worker finish everything queued, then joins it. The process-wide manager is never destroyed:
+// an exit handler drains it instead (DrainAtExit), so that threads still logging during exit find it.
 //
 // Fork: the registry lock is held across fork(), so a child never inherits it locked. A child has none of
 // the parent's threads, and the parent's worker may have held the I/O context's internal locks at the
@@ -45,8 +55,7 @@ public:
 // its first registry call (or at exit) it abandons them, unreleased, and starts over as a manager that was
 // just made. The child's messages therefore go nowhere until the child calls InitialiseLogging itself,
 // which gives it a worker and fresh appenders of its own; a child that only logs and exits (or execs)
-// drops its messages and never waits for the parent's worker. Because the handler takes the registry
-// lock, a fork() made while another thread shuts the last zone down waits for that shutdown to finish.
+// drops its messages and never waits for the parent's worker.
 //
 // The manager is not meant to be destroyed from a task on its own worker (exit() called from an
 // appender): the worker is then detached rather than joined, and the process ends around it.
@@ -62,22 +71,26 @@ public:
     std::shared_ptr<ILogger> GetLogger(char const* zone) override;
 
     // For log calls: the zone's logger (made if missing) when its verbosity accepts `severity`, otherwise
-    // empty. The verbosity is read under the registry lock, so a rejected call copies no reference.
+    // empty. A rejection of a registered zone costs no lock. Also empty once the exit drain has run, and
+    // while no worker runs and MaxMessagesWithoutWorker accepted calls already wait for one.
     std::shared_ptr<ILogger> GetLoggerAccepting(char const* zone, Severity severity);
 
-    // Starts the worker and loads the global appenders; called with the registry lock held.
-    void Initialise();
-    // Drains and joins the worker, empties the registry, drops the global appenders; called with the
-    // registry lock held, never on the worker.
-    void Shutdown();
+    // Runs once at normal process exit for the process-wide manager: writes everything queued, also
+    // what was logged while no worker ran. Log calls made afterwards are dropped.
+    void DrainAtExit() noexcept;
+
+    // Accepted log calls that may wait for a worker while none runs (logged before the first
+    // InitialiseLogger or after the last ShutdownLogger); later ones are dropped until a worker starts.
+    static constexpr std::size_t MaxMessagesWithoutWorker = 10000;
 
 private:
     using WorkGuard = boost::asio::executor_work_guard<boost::asio::io_context::executor_type>;
-    // std::less<> lets a log call look its zone up by string_view, without building a key.
-    using Registry = std::map<std::optional<std::string>, std::shared_ptr<ILogger>, std::less<>>;
+    struct DetachedWorker;
 
-    const std::shared_ptr<ILogger>& FindOrMakeLogger(char const* zone);
-    void DrainAndJoinWorker();
+    const std::shared_ptr<RegisteredLogger>& FindOrMakeLogger(char const* zone);
+    void Initialise();
+    DetachedWorker DetachWorker(bool releaseLoggers);
+    void RunTasksLeftQueued();
     void LeaveParentStateIfForked();
     void AbandonParentState();
 
@@ -92,12 +105,21 @@ private:
     std::unique_ptr<IApplicationInfoProvider> applicationInfoProvider;
     std::unique_ptr<IConfigLocator> configLocator;
     std::unique_ptr<appender::IManager> appenderManager;
+    std::mutex lifecycleMutex;
     std::recursive_mutex mutex;
-    Registry loggers;
-    bool forkedFromParent = false;  // set in a forked child; guarded by the registry lock
+    // The registry: every zone ever asked for, with its logger while one is registered.
+    std::unique_ptr<ZoneTable> zones;
+    // Guarded by the registry lock:
+    std::uint32_t lastGeneration = 0;
+    std::size_t messagesWithoutWorker = 0;
+    bool exited = false;
+    bool forkedFromParent = false;
+    // A forked child that has not started logging of its own: what it logged is dropped at exit, so
+    // that it never writes into its parent's files.
+    bool forkedWithoutStart = false;
 };
 
-// The process-wide manager, made on first use and destroyed at process exit.
+// The process-wide manager, made on first use and never destroyed (see DrainAtExit).
 OZR_LOGGING_API LoggerManager& GetLoggerManager();
 
 }  // namespace ozr::logging

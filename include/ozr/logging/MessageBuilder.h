@@ -28,7 +28,8 @@ public:
         __attribute__((format(printf, 7, 0))) = 0;
 };
 
-// Formats in two passes straight into the record's text, trims trailing control characters (never the
+// Formats once onto the stack (a second time, straight into the record's text, only for texts of 512
+// characters or more), trims trailing control characters (never the
 // first character), stamps local then universal time and keeps only the file name of the source path.
 class OZR_LOGGING_API MessageBuilder final : public IMessageBuilder
 {

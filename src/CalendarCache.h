@@ -1,0 +1,67 @@
+#pragma once
+
+#include <sys/time.h>
+
+#include <ctime>
+#include <limits>
+
+#include <boost/date_time/c_time.hpp>
+#include <boost/date_time/posix_time/posix_time_types.hpp>
+
+namespace ozr::logging
+{
+
+// Turns clock readings into calendar time, converting each epoch second once: the date and time of day
+// of the last second converted are kept, keyed by that exact second, and the microseconds of each
+// reading are added to them. The key is the second itself, so a change of the zone's offset (daylight
+// saving time) takes effect at the first reading of the second in which it happens, as a direct
+// conversion would. Failures are those of the direct conversion (the system conversion's
+// std::runtime_error, Boost.Gregorian's bad_year, bad_month and bad_day_of_month) and are not cached.
+//
+// One cache serves one thread; CalendarCache holds no lock.
+class CalendarCache
+{
+public:
+    using Conversion = std::tm* (*)(const std::time_t*, std::tm*);
+
+    // `conversion` is boost::date_time::c_time::localtime or ::gmtime: the system conversion that throws
+    // Boost's texts on failure.
+    explicit constexpr CalendarCache(Conversion conversion) noexcept : conversion(conversion) {}
+
+    boost::posix_time::ptime At(const timeval& reading)
+    {
+        if (reading.tv_sec != second)
+        {
+            std::tm fields{};
+            const std::tm* converted = conversion(&reading.tv_sec, &fields);
+            const boost::gregorian::date date(static_cast<unsigned short>(converted->tm_year + 1900),
+                                              static_cast<unsigned short>(converted->tm_mon + 1),
+                                              static_cast<unsigned short>(converted->tm_mday));
+            start = boost::posix_time::ptime(
+                date,
+                boost::posix_time::time_duration(converted->tm_hour, converted->tm_min, converted->tm_sec));
+            second = reading.tv_sec;
+        }
+        return start + boost::posix_time::microseconds(reading.tv_usec);
+    }
+
+private:
+    Conversion conversion;
+    std::time_t second = std::numeric_limits<std::time_t>::min();
+    boost::posix_time::ptime start;
+};
+
+// The calling thread's caches, one per conversion.
+inline boost::posix_time::ptime LocalTimeAt(const timeval& reading)
+{
+    thread_local CalendarCache cache(&boost::date_time::c_time::localtime);
+    return cache.At(reading);
+}
+
+inline boost::posix_time::ptime UniversalTimeAt(const timeval& reading)
+{
+    thread_local CalendarCache cache(&boost::date_time::c_time::gmtime);
+    return cache.At(reading);
+}
+
+}  // namespace ozr::logging

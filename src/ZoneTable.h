@@ -1,0 +1,120 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ozr/logging/Severity.h"
+
+namespace ozr::logging
+{
+
+class RegisteredLogger;
+
+// One zone's place in the logger manager's registry. Made the first time the zone is asked for and kept
+// while the manager lives, so that a log call may read it without a lock and without touching the
+// zone's logger, which a full shutdown releases.
+class ZoneEntry : public std::enable_shared_from_this<ZoneEntry>
+{
+public:
+    explicit ZoneEntry(std::optional<std::string> key) : key(std::move(key)) {}
+
+    // Null for the default zone.
+    const std::optional<std::string>& Key() const { return key; }
+
+    // Any thread, no lock, no write: true when the zone has a registered logger whose verbosity rejects
+    // `severity`. False sends the call to the registry, which decides under its lock.
+    bool Rejects(Severity severity) const noexcept
+    {
+        const std::uint64_t current = state.load(std::memory_order_acquire);
+        return GenerationOf(current) != 0 && static_cast<std::int32_t>(severity) > VerbosityOf(current);
+    }
+
+    // Registry lock held: the logger of `generation` (never 0) is registered with `verbosity`.
+    void Publish(std::uint32_t generation, Severity verbosity) noexcept
+    {
+        state.store(Pack(generation, verbosity), std::memory_order_release);
+    }
+
+    // Registry lock held: no logger is registered; log calls go to the registry.
+    void Withdraw() noexcept { state.store(0, std::memory_order_release); }
+
+    // No lock: replaces the published verbosity while `generation` is still the registered logger's;
+    // false once another logger (or none) is registered.
+    bool Update(std::uint32_t generation, Severity verbosity) noexcept
+    {
+        std::uint64_t current = state.load(std::memory_order_relaxed);
+        while (GenerationOf(current) == generation)
+        {
+            if (state.compare_exchange_weak(current, Pack(generation, verbosity), std::memory_order_acq_rel))
+            {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // The registered logger, empty while none is. Guarded by the registry lock.
+    std::shared_ptr<RegisteredLogger> logger;
+
+private:
+    static std::uint64_t Pack(std::uint32_t generation, Severity verbosity) noexcept
+    {
+        return std::uint64_t{generation} << 32 | static_cast<std::uint32_t>(verbosity);
+    }
+    static std::uint32_t GenerationOf(std::uint64_t value) noexcept
+    {
+        return static_cast<std::uint32_t>(value >> 32);
+    }
+    static std::int32_t VerbosityOf(std::uint64_t value) noexcept
+    {
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+    }
+
+    const std::optional<std::string> key;
+    // The registered logger's generation (high half, 0 for none) and its verbosity (low half), in one
+    // word so that a reader never pairs one logger's verbosity with another's registration.
+    std::atomic<std::uint64_t> state{0};
+};
+
+// The zones a manager has ever been asked for, found by name without a lock: an open-addressing hash
+// table of entry pointers that only ever grows.
+//
+// Readers write nothing, so log calls on many cores share the table's cache lines read-only. Nothing a
+// reader can reach is freed while the table lives: entries are kept (there is one per distinct zone
+// name, and names are the application's fixed set), and a table that is outgrown is kept too, because a
+// reader may still be walking it. Tables double, so all of them together hold at most twice the current
+// one. This costs a few words per zone and needs no reader registration, hazard pointers or epochs, and
+// no reference counts, whose increments would be the shared writes that the table exists to avoid.
+class ZoneTable
+{
+public:
+    ZoneTable();
+    ~ZoneTable();
+    ZoneTable(const ZoneTable&) = delete;
+    ZoneTable& operator=(const ZoneTable&) = delete;
+
+    // Any thread, no lock: the zone's entry, null when the zone was never asked for.
+    ZoneEntry* Find(const char* zone) const noexcept;
+
+    // Registry lock held: the zone's entry, made when missing.
+    ZoneEntry& FindOrAdd(const char* zone);
+
+    // Registry lock held: every entry, in the order they were made.
+    const std::vector<std::shared_ptr<ZoneEntry>>& Entries() const { return entries; }
+
+private:
+    struct Buckets;
+
+    void Grow();
+
+    std::atomic<ZoneEntry*> defaultZone{nullptr};
+    std::atomic<const Buckets*> current{nullptr};
+    std::vector<std::unique_ptr<Buckets>> allBuckets;  // the current one last
+    std::vector<std::shared_ptr<ZoneEntry>> entries;
+};
+
+}  // namespace ozr::logging
