@@ -134,12 +134,15 @@ TEST_F(MessageBuilderTest, KeepsOnlyTheFileNameOfTheSourcePath)
 // it, every text arrives whole and trimmed.
 TEST_F(MessageBuilderTest, FormatsTextsOfAnyLengthWhole)
 {
-    for (const std::size_t length : {505, 506, 507, 508, 100000})  // texts of 510 to 513 characters
+    for (const std::size_t length : {507, 508, 509, 510, 100000})  // texts of 510 to 513 characters
     {
         const std::string text(length, 'x');
-        const auto message = Build("%s|%d\r\n", text.c_str(), 42);
+        const auto message = Build("%s|%d", text.c_str(), 42);
         ASSERT_TRUE(message) << length;
         EXPECT_EQ(message->text, text + "|42") << length;
+        const auto trimmed = Build("%s|%d\r\n", text.substr(2).c_str(), 42);
+        ASSERT_TRUE(trimmed) << length;
+        EXPECT_EQ(trimmed->text, text.substr(2) + "|42") << length;
     }
 }
 
