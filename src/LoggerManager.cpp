@@ -190,6 +190,7 @@ void LoggerManager::ShutdownLogger(char const* zone)
         return;
     }
     entry->logger->Shutdown();
+    ZoneTable::ZoneShutDown();
     for (const auto& each : zones->Entries())
     {
         if (each->logger && !each->logger->IsShutdown())

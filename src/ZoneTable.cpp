@@ -28,6 +28,27 @@ std::size_t Hash(const char* zone) noexcept
     return static_cast<std::size_t>(hash ^ (hash >> 32));
 }
 
+// Advanced whenever a zone text may change meaning: a zone shut down, a table made or destroyed.
+std::atomic<std::uint64_t> g_namesEpoch{1};
+
+// What this thread last found, by zone text address; valid while g_namesEpoch holds `epoch`.
+struct RememberedZone
+{
+    const char* zone = nullptr;
+    ZoneEntry* entry = nullptr;
+    std::uint64_t epoch = 0;
+};
+constexpr std::size_t RememberedZoneCount = 4;
+// Initial-exec: read at a fixed offset from the thread pointer, without a call. The 96 bytes come from
+// the static TLS space that the C library sets aside for libraries loaded later, should the application
+// load this one at run time.
+thread_local RememberedZone t_rememberedZones[RememberedZoneCount] __attribute__((tls_model("initial-exec")));
+
+RememberedZone& RememberedSlot(const char* zone) noexcept
+{
+    return t_rememberedZones[(reinterpret_cast<std::uintptr_t>(zone) >> 3) % RememberedZoneCount];
+}
+
 }  // namespace
 
 struct ZoneTable::Buckets
@@ -71,11 +92,20 @@ struct ZoneTable::Buckets
 
 ZoneTable::ZoneTable()
 {
+    g_namesEpoch.fetch_add(1, std::memory_order_acq_rel);
     allBuckets.push_back(std::make_unique<Buckets>(InitialBucketCount));
     current.store(allBuckets.back().get(), std::memory_order_release);
 }
 
-ZoneTable::~ZoneTable() = default;
+ZoneTable::~ZoneTable()
+{
+    g_namesEpoch.fetch_add(1, std::memory_order_acq_rel);
+}
+
+void ZoneTable::ZoneShutDown() noexcept
+{
+    g_namesEpoch.fetch_add(1, std::memory_order_acq_rel);
+}
 
 ZoneEntry* ZoneTable::Find(const char* zone) const noexcept
 {
@@ -83,18 +113,41 @@ ZoneEntry* ZoneTable::Find(const char* zone) const noexcept
     {
         return defaultZone.load(std::memory_order_acquire);
     }
+    const RememberedZone& remembered = RememberedSlot(zone);
+    if (remembered.zone == zone && remembered.epoch == g_namesEpoch.load(std::memory_order_acquire) &&
+        &remembered.entry->Table() == this)
+    {
+        return remembered.entry;
+    }
+    return FindAndRemember(zone);
+}
+
+ZoneEntry* ZoneTable::FindAndRemember(const char* zone) const noexcept
+{
+    const std::uint64_t epoch = g_namesEpoch.load(std::memory_order_acquire);
+    ZoneEntry* entry = FindByName(zone);
+    if (entry != nullptr)
+    {
+        RememberedSlot(zone) = {zone, entry, epoch};
+    }
+    return entry;
+}
+
+ZoneEntry* ZoneTable::FindByName(const char* zone) const noexcept
+{
     return current.load(std::memory_order_acquire)->Find(zone);
 }
 
 ZoneEntry& ZoneTable::FindOrAdd(const char* zone)
 {
-    if (ZoneEntry* found = Find(zone))
+    if (ZoneEntry* found =
+            IsDefaultZone(zone) ? defaultZone.load(std::memory_order_relaxed) : FindByName(zone))
     {
         return *found;
     }
     entries.reserve(entries.size() + 1);
-    auto entry =
-        std::make_shared<ZoneEntry>(IsDefaultZone(zone) ? std::nullopt : std::optional<std::string>(zone));
+    auto entry = std::make_shared<ZoneEntry>(
+        *this, IsDefaultZone(zone) ? std::nullopt : std::optional<std::string>(zone));
     if (IsDefaultZone(zone))
     {
         defaultZone.store(entry.get(), std::memory_order_release);

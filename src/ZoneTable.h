@@ -17,10 +17,14 @@ class RegisteredLogger;
 // One zone's place in the logger manager's registry. Made the first time the zone is asked for and kept
 // while the manager lives, so that a log call may read it without a lock and without touching the
 // zone's logger, which a full shutdown releases.
+class ZoneTable;
+
 class ZoneEntry : public std::enable_shared_from_this<ZoneEntry>
 {
 public:
-    explicit ZoneEntry(std::optional<std::string> key) : key(std::move(key)) {}
+    ZoneEntry(const ZoneTable& table, std::optional<std::string> key) : table(table), key(std::move(key)) {}
+
+    const ZoneTable& Table() const { return table; }
 
     // Null for the default zone.
     const std::optional<std::string>& Key() const { return key; }
@@ -74,6 +78,7 @@ private:
         return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
     }
 
+    const ZoneTable& table;
     const std::optional<std::string> key;
     // The registered logger's generation (high half, 0 for none) and its verbosity (low half), in one
     // word so that a reader never pairs one logger's verbosity with another's registration.
@@ -89,6 +94,12 @@ private:
 // reader may still be walking it. Tables double, so all of them together hold at most twice the current
 // one. This costs a few words per zone and needs no reader registration, hazard pointers or epochs, and
 // no reference counts, whose increments would be the shared writes that the table exists to avoid.
+//
+// Each thread also remembers the entries of the last few zone texts it asked for, by address: a log call
+// passes the same literal every time, so it is usually found without hashing or comparing the name. A
+// zone text must stay unchanged until its zone is shut down, so every ZoneShutDown (and the making and
+// destroying of a table) forgets what every thread remembers, by advancing one process-wide counter that
+// readers only load.
 class ZoneTable
 {
 public:
@@ -103,6 +114,9 @@ public:
     // Registry lock held: the zone's entry, made when missing.
     ZoneEntry& FindOrAdd(const char* zone);
 
+    // Registry lock held: a zone was shut down, so its text may be reused from now on.
+    static void ZoneShutDown() noexcept;
+
     // Registry lock held: every entry, in the order they were made.
     const std::vector<std::shared_ptr<ZoneEntry>>& Entries() const { return entries; }
 
@@ -110,6 +124,8 @@ private:
     struct Buckets;
 
     void Grow();
+    ZoneEntry* FindByName(const char* zone) const noexcept;
+    __attribute__((noinline)) ZoneEntry* FindAndRemember(const char* zone) const noexcept;
 
     std::atomic<ZoneEntry*> defaultZone{nullptr};
     std::atomic<const Buckets*> current{nullptr};
