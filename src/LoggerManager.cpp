@@ -217,7 +217,8 @@ std::shared_ptr<ILogger> LoggerManager::GetLogger(char const* zone)
 
 std::shared_ptr<ILogger> LoggerManager::GetLoggerAccepting(char const* zone, Severity severity)
 {
-    if (const ZoneEntry* entry = zones->Find(zone); entry != nullptr && entry->Rejects(severity))
+    const ZoneEntry* entry = zones->Find(zone);
+    if (entry != nullptr && entry->Rejects(severity))
     {
         return nullptr;
     }
@@ -227,7 +228,9 @@ std::shared_ptr<ILogger> LoggerManager::GetLoggerAccepting(char const* zone, Sev
         return nullptr;
     }
     LeaveParentStateIfForked();
-    const std::shared_ptr<RegisteredLogger>& logger = FindOrMakeLogger(zone);
+    // The entry found without the lock saves a second search by name when its logger is registered.
+    const std::shared_ptr<RegisteredLogger>& logger =
+        entry != nullptr && entry->logger ? entry->logger : FindOrMakeLogger(zone);
     if (logger->GetVerbosity() < severity)
     {
         return nullptr;
