@@ -20,11 +20,11 @@
 //  3. Each manager's registry lock (recursive), in the order of g_managers. Held for registry work and for
 //     making a logger (which reads the zone's settings), never while waiting for the worker. The fork
 //     prepare handler takes it here, after g_managersMutex.
-//  4. While a logger is made: the locator's lock, the default-log-directory lock, and the settings
-//     library's locks for reading the zone's file: the settings store's lock, then the settings library's
-//     process mutex. The settings library registers its fork handlers before the manager's, so its
-//     prepare handler runs after this one: across fork, too, the registry lock comes before the process
-//     mutex.
+//  4. While a logger is made: the locator's lock, the default-log-directory lock, and the locks that
+//     reading the zone's file takes: the settings store's lock, then the settings library's process
+//     mutex where a read takes it. The settings library registers its fork handlers before the
+//     manager's, and prepare handlers run in the reverse order of registration, so across fork, too,
+//     the registry locks are taken before the process mutex.
 //  5. A logger's own lock, then its settings store's lock, then the process mutex: taken by
 //     Logger::SetVerbosity, which RegisteredLogger calls without holding any lock of the manager's.
 //     The manager itself never takes a logger's lock (the zone's shutdown flag lives in its
@@ -141,7 +141,9 @@ LoggerManager::~LoggerManager()
         }
         else
         {
-            DetachedWorker worker = DetachWorker(false);
+            // The registry lets go of its loggers too: each refers to its entry, so they must not be left
+            // in the entries.
+            DetachedWorker worker = DetachWorker(true);
             lock.unlock();
             worker.Drain();
         }
