@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <shared_mutex>
 #include <string>
 
@@ -25,6 +26,10 @@ public:
     LoggerConfig GetConfig() const;
     // Rewrites "LogLevel" only; every other line of the file stays as it was.
     void SetConfig(const LoggerConfig& config) const;
+    // The same for the record that `current` gives once this store's lock is held: a writer that changed
+    // the value in memory first writes whatever is in force when its turn comes, so that overlapping
+    // changes never leave the file behind memory.
+    void SetConfig(const std::function<LoggerConfig()>& current) const;
 
 private:
     mutable std::shared_mutex mutex;
