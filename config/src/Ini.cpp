@@ -17,6 +17,8 @@ namespace
 
 namespace fs = std::filesystem;
 
+constexpr int g_maxLinkHops = 40;  // As the kernel allows in one path.
+
 bool HasLineBreak(std::string_view text)
 {
     return text.find_first_of("\r\n") != std::string_view::npos;
@@ -37,11 +39,21 @@ void CheckWritable(const std::optional<std::string>& section, const std::string&
     }
 }
 
-// A settings file reached through a symbolic link is replaced at the link's target, so the link survives.
+// A settings file reached through symbolic links is replaced at the last link's target, so the links
+// survive; a link to a missing file makes the write create that file.
 fs::path ResolveTarget(const std::string& file)
 {
-    const fs::path path(file);
-    return fs::is_symlink(path) ? fs::canonical(path) : path;
+    fs::path path(file);
+    for (int hops = 0; fs::is_symlink(path); ++hops)
+    {
+        if (hops == g_maxLinkHops)
+        {
+            detail::ThrowSystemError(ELOOP, "resolve", file);
+        }
+        const fs::path target = fs::read_symlink(path);
+        path = target.is_absolute() || !path.has_parent_path() ? target : path.parent_path() / target;
+    }
+    return path;
 }
 
 void CreateParentDirectories(const fs::path& path)
