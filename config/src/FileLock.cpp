@@ -59,11 +59,15 @@ void UnlockInChild()
 int OpenLockFile(const std::string& lockPath)
 {
     const std::lock_guard<std::mutex> lock(g_descriptorMutex);
-    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, g_newFileMode);
-    if (fd < 0 && errno == EACCES)
+    int fd = -1;
+    do
     {
-        fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    }
+        fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, g_newFileMode);
+        if (fd < 0 && errno == EACCES)
+        {
+            fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        }
+    } while (fd < 0 && errno == EINTR);
     if (fd < 0)
     {
         ThrowLastError("open the lock file", lockPath);
