@@ -19,20 +19,11 @@ namespace fs = std::filesystem;
 
 constexpr int g_maxLinkHops = 40;  // As the kernel allows in one path.
 
-bool HasLineBreak(std::string_view text)
-{
-    return text.find_first_of("\r\n") != std::string_view::npos;
-}
-
 // Names and values that would not read back as written, or would break the file's line structure.
 void CheckWritable(const std::optional<std::string>& section, const std::string& key,
                    const std::string& value, const std::string& file)
 {
-    const std::size_t keyStart = key.find_first_not_of(" \t\v\f");
-    const bool badKey = keyStart == std::string::npos || key.find('=') != std::string::npos ||
-                        key[keyStart] == '[' || key[keyStart] == ';' || key[keyStart] == '#';
-    const bool badSection = section && (HasLineBreak(*section) || section->find(']') != std::string::npos);
-    if (badKey || badSection || HasLineBreak(key) || HasLineBreak(value))
+    if (!detail::IniDocument::CanStore(section, key, value))
     {
         throw std::invalid_argument("ozr::config::ini: cannot store key \"" + key + "\" in " + file +
                                     ": names and values must be one line, keys non-empty without '='");

@@ -259,6 +259,8 @@ TEST(IniTest, FailedWriteThrowsNamingThePathAndLeavesTheFile)
     }
     EXPECT_THROW(WriteString("S", "Key", "two\nlines", file), std::invalid_argument);
     EXPECT_THROW(WriteString("S", "Bad=Key", "v", file), std::invalid_argument);
+    // Added at the start of a file, it would read back as the file's byte-order mark and a comment.
+    EXPECT_THROW(WriteString(std::nullopt, g_bom + ";Key", "v", file), std::invalid_argument);
     EXPECT_EQ(ReadFile(file), before);
     EXPECT_EQ(CountEntries(directory.Path()), entries);
 }
