@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <new>
 #include <thread>
 
@@ -21,8 +22,11 @@ using Clock = std::chrono::steady_clock;
 constexpr mode_t g_newFileMode = 0666;  // Narrowed by the umask, as for any new file.
 constexpr std::chrono::microseconds g_poll{500};
 
-// Writers of this process, one at a time. Never taken by the fork handlers.
-std::timed_mutex g_writersMutex;
+// Writers of this process take turns: g_turnTaken, guarded by g_turnMutex, says whether one is writing.
+// Never taken by the fork handlers.
+std::mutex g_turnMutex;
+std::condition_variable g_turnFree;
+bool g_turnTaken = false;
 // Guards the descriptor of the lock file that this process has open (at most one, as writers take turns).
 std::mutex g_descriptorMutex;
 int g_lockDescriptor = -1;
@@ -37,9 +41,9 @@ void UnlockInParent()
     g_descriptorMutex.unlock();
 }
 
-// The child's only thread is the one that forked, so it holds neither the writers' mutex nor the file
-// lock, whatever the parent's threads held: the child lets go of its copy of the lock file and starts
-// with a free writers' mutex.
+// The child's only thread is the one that forked, so it is neither writing nor holding the file lock,
+// whatever the parent's threads were doing: the child lets go of its copy of the lock file and starts
+// with the writers' turn free.
 void UnlockInChild()
 {
     if (g_lockDescriptor >= 0)
@@ -47,7 +51,9 @@ void UnlockInChild()
         ::close(g_lockDescriptor);
         g_lockDescriptor = -1;
     }
-    new (&g_writersMutex) std::timed_mutex();
+    new (&g_turnMutex) std::mutex();
+    new (&g_turnFree) std::condition_variable();
+    g_turnTaken = false;
     g_descriptorMutex.unlock();
 }
 
@@ -102,23 +108,47 @@ void LockBefore(int fd, Clock::time_point deadline, const std::string& lockPath)
     }
 }
 
-}  // namespace
-
-FileLock::FileLock(const std::string& lockPath) : writersTurn(g_writersMutex, std::defer_lock)
+void TakeTurn(Clock::time_point deadline, const std::string& lockPath)
 {
-    const Clock::time_point deadline = Clock::now() + LockWait;
-    if (!writersTurn.try_lock_until(deadline))
+    std::unique_lock<std::mutex> lock(g_turnMutex);
+    if (!g_turnFree.wait_until(lock, deadline, [] { return !g_turnTaken; }))
     {
         ThrowSystemError(EWOULDBLOCK, "lock (busy in this process for too long)", lockPath);
     }
-    fd = OpenLockFile(lockPath);
+    g_turnTaken = true;
+}
+
+void GiveTurn()
+{
+    {
+        const std::lock_guard<std::mutex> lock(g_turnMutex);
+        g_turnTaken = false;
+    }
+    g_turnFree.notify_one();
+}
+
+}  // namespace
+
+FileLock::FileLock(const std::string& lockPath)
+{
+    const Clock::time_point deadline = Clock::now() + LockWait;
+    TakeTurn(deadline, lockPath);
     try
     {
-        LockBefore(fd, deadline, lockPath);
+        fd = OpenLockFile(lockPath);
+        try
+        {
+            LockBefore(fd, deadline, lockPath);
+        }
+        catch (...)
+        {
+            CloseLockFile(fd);
+            throw;
+        }
     }
     catch (...)
     {
-        CloseLockFile(fd);
+        GiveTurn();
         throw;
     }
 }
@@ -126,6 +156,7 @@ FileLock::FileLock(const std::string& lockPath) : writersTurn(g_writersMutex, st
 FileLock::~FileLock()
 {
     CloseLockFile(fd);
+    GiveTurn();
 }
 
 }  // namespace ozr::config::ini::detail

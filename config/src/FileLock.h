@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <mutex>
 #include <string>
 
 namespace ozr::config::ini::detail
@@ -13,8 +12,8 @@ namespace ozr::config::ini::detail
 //
 // Waiting is bounded: when the lock cannot be had within `LockWait` (another process keeps it: a hung
 // holder on a network file system, a stopped process), the constructor throws. Writers of this process
-// take turns on a process-wide mutex first, within the same bound, so that only other processes are ever
-// polled for the file lock.
+// take turns first, within the same bound, so that only other processes are ever polled for the file
+// lock.
 //
 // A flock belongs to the open file description, which a forked child shares: a child that kept a copy
 // would hold its parent's lock until it exits, and its own write would wait for itself. A fork handler
@@ -22,7 +21,7 @@ namespace ozr::config::ini::detail
 // under a small mutex that the handler holds across fork(), never while waiting for the file lock, so
 // fork() never waits for another process.
 //
-// Lock order in this library: the writers' mutex, then the descriptor mutex (a leaf). A caller may hold
+// Lock order in this library: the writers' turn, then the descriptor mutex (a leaf). A caller may hold
 // locks of its own around a write; those come first. The fork handler is registered when this library
 // is loaded, before any handler of a library that uses it, and fork() runs the prepare handlers in
 // reverse order of registration: so a user's locks taken by its own prepare handler (the logging
@@ -39,7 +38,6 @@ public:
     FileLock& operator=(const FileLock&) = delete;
 
 private:
-    std::unique_lock<std::timed_mutex> writersTurn;
     int fd = -1;
 };
 
