@@ -18,6 +18,10 @@ struct LoggerConfig
 
 // Reads and writes one zone's logger settings. Reads may overlap each other; a write excludes them.
 // Nothing is cached: every call goes to the file.
+//
+// Lock order: the registry lock (a logger's first read happens under it), then this store's lock, then
+// the settings library's own locks. A logger's lock is never held while this store's lock is wanted: a
+// write may wait, bounded, for another process's lock on the file.
 class OZR_LOGGING_API LoggerConfigProvider
 {
 public:
