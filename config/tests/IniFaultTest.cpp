@@ -2,6 +2,7 @@
 // or a signal can make it fail.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -136,6 +137,41 @@ TEST(IniFaultTest, EveryFailingCallLeavesTheOldOrTheNewFileWholeAndNothingElse)
             }
         }
     }
+}
+
+// The replacement is readable by its owner alone until its content and final mode are in place, even when
+// the file it replaces, or the umask, lets everyone in.
+TEST(IniFaultTest, TheReplacementIsOwnerOnlyWhileItIsWritten)
+{
+    const mode_t mask = umask(0);
+    for (const bool exists : {true, false})
+    {
+        const TempDirectory directory;
+        const fs::path file = directory / "settings.ini";
+        if (exists)
+        {
+            WriteFile(file, g_before);
+            fs::permissions(file, fs::perms(0666));
+        }
+        std::optional<mode_t> modeWhileWritten;
+        {
+            SyscallFaults faults(directory.Path());
+            faults.Add(Fault::Observing(Syscall::Write, 1,
+                                        [&](const std::string& path)
+                                        {
+                                            struct stat status = {};
+                                            if (stat(path.c_str(), &status) == 0)
+                                            {
+                                                modeWhileWritten = status.st_mode & 07777;
+                                            }
+                                        })
+                           .OnPathsContaining(".tmp-"));
+            WriteString("S", "Key", "new", file);
+        }
+        EXPECT_EQ(modeWhileWritten, std::optional<mode_t>(0600)) << (exists ? "replacing" : "creating");
+        EXPECT_EQ(fs::status(file).permissions(), fs::perms(0666)) << (exists ? "replacing" : "creating");
+    }
+    umask(mask);
 }
 
 }  // namespace

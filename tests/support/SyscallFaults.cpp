@@ -103,7 +103,11 @@ Decision Decide(State& state, Syscall call, const std::string& path)
         ++rule.seen;
         const bool applies =
             rule.seen >= fault.nth && (fault.times == 0 || rule.seen < fault.nth + fault.times);
-        if (applies && !decided)
+        if (applies && fault.observer)
+        {
+            fault.observer(path);
+        }
+        else if (applies && !decided)
         {
             decided = true;
             decision.shortCount = fault.shortCount;

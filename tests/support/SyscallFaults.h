@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -39,6 +40,16 @@ struct Fault
         fault.error = error;
         return fault;
     }
+    // Not a fault: the `nth` matching call first shows `observer` the path it is made on, then goes ahead.
+    // The observer runs inside the call and must not make any of the calls listed above.
+    static Fault Observing(Syscall call, int nth, std::function<void(const std::string& path)> observer)
+    {
+        Fault fault;
+        fault.call = call;
+        fault.nth = nth;
+        fault.observer = std::move(observer);
+        return fault;
+    }
     static Fault ShortWrite(int nth, std::size_t bytes)
     {
         Fault fault;
@@ -64,6 +75,7 @@ struct Fault
     std::optional<std::size_t> shortCount;
     int times = 1;
     std::string pathPart;  // when not empty, only calls on paths containing it match
+    std::function<void(const std::string& path)> observer;
 };
 
 // Scripts faults for calls on paths under `scope` and on descriptors opened on such paths; every other
