@@ -10,6 +10,11 @@ if(OZR_SANITIZE)
     endif()
 endif()
 
+# Coverage for libFuzzer in every target; the fuzz targets add the fuzzer's main.
+if(OZR_BUILD_FUZZERS)
+    add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # Strict warnings, as errors, for the project's own code.
 function(ozr_set_warnings target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)

@@ -29,11 +29,18 @@ void Logger::Log(std::shared_ptr<Message const> message)
 
 void Logger::SetVerbosity(Severity newVerbosity)
 {
-    std::unique_lock<std::shared_mutex> lock(mutex);
-    // Memory first: the value stays in force even when the write below throws.
-    config.verbosity = newVerbosity;
-    verbosity.store(newVerbosity, std::memory_order_relaxed);
-    configProvider.SetConfig(config);
+    {
+        std::unique_lock<std::shared_mutex> lock(mutex);
+        // Memory first: the value stays in force even when the write below throws.
+        config.verbosity = newVerbosity;
+        verbosity.store(newVerbosity, std::memory_order_relaxed);
+    }
+    // Written without the logger's lock, since the write may wait for another process's lock on the file.
+    // It writes the value in force when its turn comes, so overlapping changes never leave the file behind.
+    configProvider.SetConfig(
+        [this] {
+            return LoggerConfig{verbosity.load(std::memory_order_relaxed), config.logQueue};
+        });
 }
 
 Severity Logger::GetVerbosity() const

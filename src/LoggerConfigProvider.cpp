@@ -34,9 +34,14 @@ LoggerConfig LoggerConfigProvider::GetConfig() const
 
 void LoggerConfigProvider::SetConfig(const LoggerConfig& config) const
 {
+    SetConfig([&config] { return config; });
+}
+
+void LoggerConfigProvider::SetConfig(const std::function<LoggerConfig()>& current) const
+{
     std::unique_lock<std::shared_mutex> lock(mutex);
-    ozr::config::ini::WriteString(g_section, std::string(g_logLevelKey), SeverityToString(config.verbosity),
-                                  configFilePath);
+    ozr::config::ini::WriteString(g_section, std::string(g_logLevelKey),
+                                  SeverityToString(current().verbosity), configFilePath);
 }
 
 }  // namespace ozr::logging

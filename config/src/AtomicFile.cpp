@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <fstream>
 #include <random>
 
 #include "FileDescriptor.h"
@@ -16,10 +17,26 @@ namespace ozr::config::ini::detail
 namespace
 {
 
-constexpr mode_t g_newFileMode = 0666;  // Narrowed by the umask, as for any new file.
+constexpr mode_t g_newFileMode = 0666;        // Narrowed by the umask, as for any new file.
+constexpr mode_t g_temporaryFileMode = 0600;  // Until the content and the final mode are in place.
+constexpr mode_t g_fallbackUmask = 022;
 constexpr int g_maxNameAttempts = 100;
 
 std::atomic<unsigned> g_temporaryCounter{0};
+
+// Repeats a call that a signal interrupted.
+template <typename Call>
+auto RetryOnInterrupt(Call call)
+{
+    for (;;)
+    {
+        const auto result = call();
+        if (result >= 0 || errno != EINTR)
+        {
+            return result;
+        }
+    }
+}
 
 std::filesystem::path DirectoryOf(const std::filesystem::path& path)
 {
@@ -42,8 +59,11 @@ public:
         for (int attempt = 0; attempt < g_maxNameAttempts && !fd.IsOpen(); ++attempt)
         {
             path = DirectoryOf(target) / TemporaryName(target);
-            fd = FileDescriptor(
-                ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, g_newFileMode));
+            fd = FileDescriptor(RetryOnInterrupt(
+                [this] {
+                    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
+                                  g_temporaryFileMode);
+                }));
             if (!fd.IsOpen() && errno != EEXIST)
             {
                 break;
@@ -66,7 +86,9 @@ public:
     TemporaryFile& operator=(const TemporaryFile&) = delete;
 
     int Fd() const { return fd.Get(); }
-    int Close() { return fd.Close(); }
+    // A close interrupted by a signal has released the descriptor all the same, and the content was
+    // synced before.
+    int Close() { return fd.Close() == 0 || errno == EINTR ? 0 : -1; }
     const std::filesystem::path& Path() const { return path; }
     void Commit() { committed = true; }
 
@@ -81,21 +103,46 @@ void WriteAll(int fd, const std::string& text, const std::string& path)
     std::size_t written = 0;
     while (written < text.size())
     {
-        const ssize_t result = ::write(fd, text.data() + written, text.size() - written);
-        if (result < 0 && errno != EINTR)
+        const ssize_t result =
+            RetryOnInterrupt([&] { return ::write(fd, text.data() + written, text.size() - written); });
+        if (result <= 0)
         {
-            ThrowLastError("write", path);
+            // A write that makes no progress would be repeated forever.
+            ThrowSystemError(result < 0 ? errno : EIO, "write", path);
         }
-        written += result > 0 ? static_cast<std::size_t>(result) : 0;
+        written += static_cast<std::size_t>(result);
     }
 }
 
-void KeepAttributes(int fd, const FileContent& original, const std::string& path)
+// A privileged writer keeps the owner and the group. Anyone else keeps at least the group, which a member
+// of it may give, so that the file's other users can still read and write it. The owner goes first
+// because a change of owner clears the set-user-ID and set-group-ID bits that the mode then sets.
+void KeepOwnership(int fd, const FileContent& original)
 {
-    // Only a privileged writer may give the file away; anyone else's copy stays their own. The owner goes
-    // first because a change of owner clears the set-user-ID and set-group-ID bits.
-    [[maybe_unused]] const int ignored = ::fchown(fd, original.owner, original.group);
-    if (::fchmod(fd, original.permissions) != 0)
+    if (::fchown(fd, original.owner, original.group) != 0)
+    {
+        [[maybe_unused]] const int ignored = ::fchown(fd, static_cast<uid_t>(-1), original.group);
+    }
+}
+
+// The umask, read without changing it: umask() can only be read by setting it, which would race with
+// other threads creating files.
+mode_t CurrentUmask()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+    {
+        if (line.compare(0, 6, "Umask:") == 0)
+        {
+            return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8) & 0777);
+        }
+    }
+    return g_fallbackUmask;
+}
+
+void SetMode(int fd, mode_t mode, const std::string& path)
+{
+    if (::fchmod(fd, mode) != 0)
     {
         ThrowLastError("set the permissions of", path);
     }
@@ -134,7 +181,8 @@ std::string ReadAll(int fd, const std::string& path)
 
 std::optional<FileContent> ReadRegularFile(const std::filesystem::path& path)
 {
-    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    const FileDescriptor fd(
+        RetryOnInterrupt([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); }));
     if (!fd.IsOpen())
     {
         if (errno == ENOENT)
@@ -144,7 +192,7 @@ std::optional<FileContent> ReadRegularFile(const std::filesystem::path& path)
         ThrowLastError("open", path.string());
     }
     struct stat status = {};
-    if (::fstat(fd.Get(), &status) != 0)
+    if (RetryOnInterrupt([&] { return ::fstat(fd.Get(), &status); }) != 0)
     {
         ThrowLastError("inspect", path.string());
     }
@@ -163,9 +211,11 @@ void ReplaceFile(const std::filesystem::path& path, const std::string& text,
     WriteAll(temporary.Fd(), text, temporary.Path().string());
     if (original)
     {
-        KeepAttributes(temporary.Fd(), *original, temporary.Path().string());
+        KeepOwnership(temporary.Fd(), *original);
     }
-    if (::fsync(temporary.Fd()) != 0)
+    SetMode(temporary.Fd(), original ? original->permissions : g_newFileMode & ~CurrentUmask(),
+            temporary.Path().string());
+    if (RetryOnInterrupt([&] { return ::fsync(temporary.Fd()); }) != 0)
     {
         ThrowLastError("sync", temporary.Path().string());
     }
@@ -173,7 +223,7 @@ void ReplaceFile(const std::filesystem::path& path, const std::string& text,
     {
         ThrowLastError("close", temporary.Path().string());
     }
-    if (::rename(temporary.Path().c_str(), path.c_str()) != 0)
+    if (RetryOnInterrupt([&] { return ::rename(temporary.Path().c_str(), path.c_str()); }) != 0)
     {
         ThrowLastError("replace", path.string());
     }

@@ -24,10 +24,11 @@ struct FileContent
 std::optional<FileContent> ReadRegularFile(const std::filesystem::path& path);
 
 // Replaces the file at `path` with `text` so that readers see the old or the new file and a crash never
-// leaves a partial one: writes a uniquely named temporary file in the same directory, syncs it, gives it
-// the permission bits (and, where allowed, the owner) of `original`, renames it over `path` and syncs the
-// directory. A new file gets mode 0666 narrowed by the umask. Throws std::system_error naming the path on
-// failure and then removes the temporary file, leaving `path` as it was.
+// leaves a partial one: writes a uniquely named temporary file (owner-only until it is complete) in the
+// same directory, gives it the owner and group of `original` (the group alone when the owner cannot be
+// kept) and its permission bits, syncs it, renames it over `path` and syncs the directory. A new file gets
+// mode 0666 narrowed by the umask. Calls interrupted by a signal are repeated. Throws std::system_error
+// naming the path on failure and then removes the temporary file, leaving `path` as it was.
 void ReplaceFile(const std::filesystem::path& path, const std::string& text,
                  const std::optional<FileContent>& original);
 

@@ -3,8 +3,12 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
+#include <new>
+#include <thread>
 
 #include "SystemError.h"
 
@@ -13,54 +17,146 @@ namespace ozr::config::ini::detail
 namespace
 {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr mode_t g_newFileMode = 0666;  // Narrowed by the umask, as for any new file.
+constexpr std::chrono::microseconds g_poll{500};
+
+// Writers of this process take turns: g_turnTaken, guarded by g_turnMutex, says whether one is writing.
+// Never taken by the fork handlers.
+std::mutex g_turnMutex;
+std::condition_variable g_turnFree;
+bool g_turnTaken = false;
+// Guards the descriptor of the lock file that this process has open (at most one, as writers take turns).
+std::mutex g_descriptorMutex;
+int g_lockDescriptor = -1;
+
+void LockForFork()
+{
+    g_descriptorMutex.lock();
+}
+
+void UnlockInParent()
+{
+    g_descriptorMutex.unlock();
+}
+
+// The child's only thread is the one that forked, so it is neither writing nor holding the file lock,
+// whatever the parent's threads were doing: the child lets go of its copy of the lock file and starts
+// with the writers' turn free.
+void UnlockInChild()
+{
+    if (g_lockDescriptor >= 0)
+    {
+        ::close(g_lockDescriptor);
+        g_lockDescriptor = -1;
+    }
+    new (&g_turnMutex) std::mutex();
+    new (&g_turnFree) std::condition_variable();
+    g_turnTaken = false;
+    g_descriptorMutex.unlock();
+}
+
+// At load time, before any library that uses this one can register handlers of its own.
+[[maybe_unused]] const int g_forkHandlersRegistered =
+    pthread_atfork(&LockForFork, &UnlockInParent, &UnlockInChild);
 
 // Read-only access is enough for flock; it serves a writer who may not write to another user's lock file.
 int OpenLockFile(const std::string& lockPath)
 {
-    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, g_newFileMode);
-    if (fd < 0 && errno == EACCES)
+    const std::lock_guard<std::mutex> lock(g_descriptorMutex);
+    int fd = -1;
+    do
     {
-        return ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, g_newFileMode);
+        if (fd < 0 && errno == EACCES)
+        {
+            fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        }
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+    {
+        ThrowLastError("open the lock file", lockPath);
     }
+    g_lockDescriptor = fd;
     return fd;
 }
 
-std::mutex g_processMutex;
-
-void LockForFork()
+void CloseLockFile(int fd)
 {
-    g_processMutex.lock();
-}
-void UnlockAfterFork()
-{
-    g_processMutex.unlock();
+    const std::lock_guard<std::mutex> lock(g_descriptorMutex);
+    ::close(fd);
+    g_lockDescriptor = -1;
 }
 
-std::mutex& ProcessMutex()
+// Polls, since a blocking flock cannot be given a deadline. Often, so that a waiter finds the short gaps
+// between the writes of a busy writer elsewhere.
+void LockBefore(int fd, Clock::time_point deadline, const std::string& lockPath)
 {
-    static const int registered = pthread_atfork(&LockForFork, &UnlockAfterFork, &UnlockAfterFork);
-    static_cast<void>(registered);
-    return g_processMutex;
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+    {
+        const int error = errno;
+        if (error != EWOULDBLOCK && error != EINTR)
+        {
+            ThrowSystemError(error, "lock", lockPath);
+        }
+        if (Clock::now() >= deadline)
+        {
+            ThrowSystemError(EWOULDBLOCK, "lock (held elsewhere for too long)", lockPath);
+        }
+        std::this_thread::sleep_for(g_poll);
+    }
+}
+
+void TakeTurn(Clock::time_point deadline, const std::string& lockPath)
+{
+    std::unique_lock<std::mutex> lock(g_turnMutex);
+    if (!g_turnFree.wait_until(lock, deadline, [] { return !g_turnTaken; }))
+    {
+        ThrowSystemError(EWOULDBLOCK, "lock (busy in this process for too long)", lockPath);
+    }
+    g_turnTaken = true;
+}
+
+void GiveTurn()
+{
+    {
+        const std::lock_guard<std::mutex> lock(g_turnMutex);
+        g_turnTaken = false;
+    }
+    g_turnFree.notify_one();
 }
 
 }  // namespace
 
-FileLock::FileLock(const std::string& lockPath) : processLock(ProcessMutex()), fd(OpenLockFile(lockPath))
+FileLock::FileLock(const std::string& lockPath)
 {
-    if (!fd.IsOpen())
+    const Clock::time_point deadline = Clock::now() + LockWait;
+    TakeTurn(deadline, lockPath);
+    try
     {
-        ThrowLastError("open the lock file", lockPath);
+        fd = OpenLockFile(lockPath);
+        try
+        {
+            LockBefore(fd, deadline, lockPath);
+        }
+        catch (...)
+        {
+            CloseLockFile(fd);
+            throw;
+        }
     }
-    int result = 0;
-    do
+    catch (...)
     {
-        result = ::flock(fd.Get(), LOCK_EX);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0)
-    {
-        ThrowLastError("lock", lockPath);
+        GiveTurn();
+        throw;
     }
+}
+
+FileLock::~FileLock()
+{
+    CloseLockFile(fd);
+    GiveTurn();
 }
 
 }  // namespace ozr::config::ini::detail

@@ -17,31 +17,34 @@ namespace
 
 namespace fs = std::filesystem;
 
-bool HasLineBreak(std::string_view text)
-{
-    return text.find_first_of("\r\n") != std::string_view::npos;
-}
+constexpr int g_maxLinkHops = 40;  // As the kernel allows in one path.
 
 // Names and values that would not read back as written, or would break the file's line structure.
 void CheckWritable(const std::optional<std::string>& section, const std::string& key,
                    const std::string& value, const std::string& file)
 {
-    const std::size_t keyStart = key.find_first_not_of(" \t\v\f");
-    const bool badKey = keyStart == std::string::npos || key.find('=') != std::string::npos ||
-                        key[keyStart] == '[' || key[keyStart] == ';' || key[keyStart] == '#';
-    const bool badSection = section && (HasLineBreak(*section) || section->find(']') != std::string::npos);
-    if (badKey || badSection || HasLineBreak(key) || HasLineBreak(value))
+    if (!detail::IniDocument::CanStore(section, key, value))
     {
         throw std::invalid_argument("ozr::config::ini: cannot store key \"" + key + "\" in " + file +
                                     ": names and values must be one line, keys non-empty without '='");
     }
 }
 
-// A settings file reached through a symbolic link is replaced at the link's target, so the link survives.
+// A settings file reached through symbolic links is replaced at the last link's target, so the links
+// survive; a link to a missing file makes the write create that file.
 fs::path ResolveTarget(const std::string& file)
 {
-    const fs::path path(file);
-    return fs::is_symlink(path) ? fs::canonical(path) : path;
+    fs::path path(file);
+    for (int hops = 0; fs::is_symlink(path); ++hops)
+    {
+        if (hops == g_maxLinkHops)
+        {
+            detail::ThrowSystemError(ELOOP, "resolve", file);
+        }
+        const fs::path target = fs::read_symlink(path);
+        path = target.is_absolute() || !path.has_parent_path() ? target : path.parent_path() / target;
+    }
+    return path;
 }
 
 void CreateParentDirectories(const fs::path& path)

@@ -37,7 +37,24 @@ std::string_view Trim(std::string_view text)
     return text.substr(first, text.find_last_not_of(g_whiteSpace) - first + 1);
 }
 
+bool HasLineBreak(std::string_view text)
+{
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
 }  // namespace
+
+bool IniDocument::CanStore(const std::optional<std::string>& section, std::string_view key,
+                           std::string_view value)
+{
+    const std::size_t keyStart = key.find_first_not_of(" \t\v\f");
+    // A key added at the start of a file would otherwise turn into the file's byte-order mark.
+    const bool badKey = keyStart == std::string_view::npos || key.find('=') != std::string_view::npos ||
+                        key[keyStart] == '[' || key[keyStart] == ';' || key[keyStart] == '#' ||
+                        key.substr(keyStart, g_byteOrderMark.size()) == g_byteOrderMark;
+    const bool badSection = section && (HasLineBreak(*section) || section->find(']') != std::string::npos);
+    return !badKey && !badSection && !HasLineBreak(key) && !HasLineBreak(value);
+}
 
 IniDocument::IniDocument(std::string content) : text(std::move(content))
 {

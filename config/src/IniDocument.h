@@ -32,6 +32,12 @@ public:
 
     const std::string& Text() const { return text; }
 
+    // Whether Set can store `value` under `key` in `section` so that Find reads it back (trimmed) and no
+    // other line changes: names and values of one line, a key that is not empty, holds no '=' and does
+    // not start as a section header, a comment or a byte-order mark does, a section without ']'.
+    static bool CanStore(const std::optional<std::string>& section, std::string_view key,
+                         std::string_view value);
+
 private:
     enum class Kind
     {

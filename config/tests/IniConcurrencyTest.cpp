@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,7 +49,8 @@ void ExpectAllKeys(const std::string& file)
 }
 
 // A child forked while another thread of the parent is in the middle of a write must not inherit that
-// write's file lock: its own write of the same file would then wait for itself forever.
+// write's file lock: its own write of the same file would then wait for itself. The parent writes every
+// millisecond, as a busy writer elsewhere would, leaving gaps in which the child can take its turn.
 TEST(IniConcurrencyTest, AChildForkedDuringAWriteCanWriteTheFileItself)
 {
     const TempDirectory directory;
@@ -60,6 +62,7 @@ TEST(IniConcurrencyTest, AChildForkedDuringAWriteCanWriteTheFileItself)
             for (int index = 0; !stop; ++index)
             {
                 WriteString("Parent", "Counter", std::to_string(index), file);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
         });
     for (int round = 0; round < 10; ++round)

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "TempDirectory.h"
+#include "Unprivileged.h"
 
 namespace
 {
@@ -18,7 +19,9 @@ namespace
 namespace fs = std::filesystem;
 using ozr::config::ini::ReadString;
 using ozr::config::ini::WriteString;
+using ozr::testing::GiveToUnprivilegedUser;
 using ozr::testing::ReadFile;
+using ozr::testing::RunUnprivileged;
 using ozr::testing::TempDirectory;
 using ozr::testing::WriteFile;
 
@@ -177,6 +180,39 @@ TEST(IniTest, KeepsPermissionBitsAndSymbolicLinks)
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(ReadFile(target), "[S]\nKey=new\n");
     EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640));
+
+    // A link to a file yet to be made, through a relative link to another link.
+    const fs::path dangling = directory / "dangling.ini";
+    fs::create_symlink("sub/made.ini", directory / "chain.ini");
+    fs::create_symlink("chain.ini", dangling);
+    WriteString("S", "Key", "made", dangling);
+    EXPECT_TRUE(fs::is_symlink(dangling));
+    EXPECT_EQ(ReadFile(directory / "sub" / "made.ini"), "[S]\nKey=made\n");
+}
+
+// A file shared by a group, written by a member who is not its owner, stays the group's: otherwise the
+// other members could no longer read or write it.
+TEST(IniTest, KeepsTheGroupOfASharedFileWrittenByAnotherMember)
+{
+    if (!ozr::testing::RunsAsRoot())
+    {
+        GTEST_SKIP() << "only root can make a file that another user shares through a group";
+    }
+    constexpr gid_t sharedGroup = 65533;
+    const TempDirectory directory;
+    const fs::path file = directory / "settings.ini";
+    WriteFile(file, "[S]\nKey=old\n");
+    for (const auto& [path, mode] : {std::pair{directory.Path(), 0770}, std::pair{file, 0660}})
+    {
+        ASSERT_EQ(chown(path.c_str(), 0, sharedGroup), 0);
+        ASSERT_EQ(chmod(path.c_str(), mode), 0);
+    }
+    RunUnprivileged([&] { WriteString("S", "Key", "new", file); }, {sharedGroup});
+    struct stat status = {};
+    ASSERT_EQ(stat(file.c_str(), &status), 0);
+    EXPECT_EQ(status.st_gid, sharedGroup);
+    EXPECT_EQ(status.st_mode & 07777, 0660u);
+    EXPECT_EQ(ReadFile(file), "[S]\nKey=new\n");
 }
 
 std::size_t CountEntries(const fs::path& directory)
@@ -187,15 +223,13 @@ std::size_t CountEntries(const fs::path& directory)
 
 TEST(IniTest, ReadOnlySettingsFileIsNotReplaced)
 {
-    if (geteuid() == 0)
-    {
-        GTEST_SKIP() << "permissions do not bind root";
-    }
     const TempDirectory directory;
     const fs::path file = directory / "settings.ini";
     WriteFile(file, "[S]\nKey=old\n");
     fs::permissions(file, fs::perms::owner_read);
-    EXPECT_THROW(WriteString("S", "Key", "new", file), std::system_error);
+    GiveToUnprivilegedUser(directory.Path());
+    GiveToUnprivilegedUser(file);
+    RunUnprivileged([&] { EXPECT_THROW(WriteString("S", "Key", "new", file), std::system_error); });
     EXPECT_EQ(ReadFile(file), "[S]\nKey=old\n");
 }
 
@@ -225,6 +259,8 @@ TEST(IniTest, FailedWriteThrowsNamingThePathAndLeavesTheFile)
     }
     EXPECT_THROW(WriteString("S", "Key", "two\nlines", file), std::invalid_argument);
     EXPECT_THROW(WriteString("S", "Bad=Key", "v", file), std::invalid_argument);
+    // Added at the start of a file, it would read back as the file's byte-order mark and a comment.
+    EXPECT_THROW(WriteString(std::nullopt, g_bom + ";Key", "v", file), std::invalid_argument);
     EXPECT_EQ(ReadFile(file), before);
     EXPECT_EQ(CountEntries(directory.Path()), entries);
 }

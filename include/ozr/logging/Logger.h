@@ -33,7 +33,8 @@ public:
 // queued on a stopped context never reach a destroyed logger. Always made with std::make_shared.
 //
 // The settings and the shutdown flag are guarded by a shared mutex: readers share it, SetVerbosity and
-// Shutdown take it exclusively. SetVerbosity writes "LogLevel" to the zone's file while holding it.
+// Shutdown take it exclusively. SetVerbosity then writes "LogLevel" to the zone's file after releasing
+// it, so that no log call or shutdown waits for the file (or another process's lock on it).
 // GetVerbosity, asked by every log call, reads an atomic copy of the verbosity that SetVerbosity updates
 // under the same exclusive lock, so a rejected call costs no lock of the logger's.
 class OZR_LOGGING_API Logger final : public ILogger, public std::enable_shared_from_this<Logger>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <shared_mutex>
 #include <string>
 
@@ -17,6 +18,10 @@ struct LoggerConfig
 
 // Reads and writes one zone's logger settings. Reads may overlap each other; a write excludes them.
 // Nothing is cached: every call goes to the file.
+//
+// Lock order: the registry lock (a logger's first read happens under it), then this store's lock, then
+// the settings library's own locks. A logger's lock is never held while this store's lock is wanted: a
+// write may wait, bounded, for another process's lock on the file.
 class OZR_LOGGING_API LoggerConfigProvider
 {
 public:
@@ -25,6 +30,10 @@ public:
     LoggerConfig GetConfig() const;
     // Rewrites "LogLevel" only; every other line of the file stays as it was.
     void SetConfig(const LoggerConfig& config) const;
+    // The same for the record that `current` gives once this store's lock is held: a writer that changed
+    // the value in memory first writes whatever is in force when its turn comes, so that overlapping
+    // changes never leave the file behind memory.
+    void SetConfig(const std::function<LoggerConfig()>& current) const;
 
 private:
     mutable std::shared_mutex mutex;

@@ -18,6 +18,7 @@
 
 #include "MessageFactory.h"
 #include "TempDirectory.h"
+#include "Unprivileged.h"
 #include "ozr/logging/appender/MessageFormatter.h"
 
 namespace
@@ -263,18 +264,19 @@ TEST_F(FileAppenderTest, FailedRotationKeepsTheLineAndRetriesWithTheNextMessage)
 
 TEST_F(FileAppenderTest, UnwritableDirectoryDropsMessagesUntilWritableAgain)
 {
-    if (geteuid() == 0)
-    {
-        GTEST_SKIP() << "permissions do not stop root";
-    }
-    const auto appender = MakeAppender(Unlimited, 6);
-    fs::permissions(directory, fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_NO_THROW(LogAndRun(*appender, "dropped"));
-    fs::permissions(directory, fs::perms::owner_all);
-    EXPECT_TRUE(fs::is_empty(directory));
+    ozr::testing::GiveToUnprivilegedUser(temporary.Path());
+    ozr::testing::RunUnprivileged(
+        [this]
+        {
+            const auto appender = MakeAppender(Unlimited, 6);
+            fs::permissions(directory, fs::perms::owner_read | fs::perms::owner_exec);
+            EXPECT_NO_THROW(LogAndRun(*appender, "dropped"));
+            fs::permissions(directory, fs::perms::owner_all);
+            EXPECT_TRUE(fs::is_empty(directory));
 
-    LogAndRun(*appender, "written");
-    EXPECT_EQ(ReadFile(File("00")), Line("written"));
+            LogAndRun(*appender, "written");
+            EXPECT_EQ(ReadFile(File("00")), Line("written"));
+        });
 }
 
 // Two threads log numbered messages while the test's worker runs the context; every line must appear

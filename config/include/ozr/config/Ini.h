@@ -35,11 +35,13 @@ OZR_CONFIG_API std::string ReadString(const std::optional<std::string>& section,
 // added as "Key=Value" after the last key line of its section (before blank and comment lines that follow
 // it; for a disengaged section, before the first header); a missing section is added at the end of the
 // file; a missing file and its missing parent directories are created. New lines use the file's line
-// ending. The file keeps its permission bits; a symbolic link is followed and stays a link. Since values
-// are read trimmed, white space around `value` does not survive. Throws std::invalid_argument naming the
-// path when a name or the value holds a line break, the key is empty, holds '=' or starts with '[', ';' or
-// '#', or the section holds ']'. Throws std::system_error or std::filesystem::filesystem_error, naming the
-// path, when the write cannot be done; the file is then left as it was, with no temporary file behind.
+// ending. The file keeps its permission bits, its owner where the writer may give it, and otherwise its
+// group; a symbolic link is followed and stays a link (a link to a missing file creates that file). Since
+// values are read trimmed, white space around `value` does not survive. Throws std::invalid_argument
+// naming the path when a name or the value holds a line break, the key is empty, holds '=' or starts with
+// '[', ';', '#' or a UTF-8 byte-order mark, or the section holds ']'. Throws std::system_error or
+// std::filesystem::filesystem_error, naming the path, when the write cannot be done, also when another
+// process keeps the lock for more than 3 s; the file is then left as it was, with no temporary file behind.
 OZR_CONFIG_API void WriteString(const std::optional<std::string>& section, const std::string& key,
                                 const std::string& value, const std::string& file);
 
