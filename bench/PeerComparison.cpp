@@ -1,15 +1,26 @@
-// The same three measurements for this library and for general-purpose logging libraries, in one run:
-// a rejected call (from one thread, and from two threads at once: the time per call on each), an accepted
-// call on the calling thread (median and 99th percentile while the library's worker is busy), and N messages
-// end to end to a file (with the console output) until the library has written them all. Standard output and
-// standard error go to files in a scratch directory.
+// The same measurements for this library and for general-purpose logging libraries, in one run: a
+// rejected call (from one thread, and from two threads at once: the time per call on each); an accepted
+// call on the calling thread (median and 99th percentile while the library's
+// worker is busy); and N messages end to end to a file and the console, until the library has written
+// them all, from 1 and 2 threads with the console in a file, and from 1 thread with the console on a
+// pipe that another process drains. Each measurement runs in a child process of its own, so that its
+// peak resident size is its own. The CPU time that the process spends off the calling threads (the
+// library's worker) is given per message.
 //
-// Usage: bench_PeerComparison [messages, default 1000000]
+// Usage: bench_PeerComparison [messages, default 1000000] [only the libraries whose name starts so]
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,20 +34,57 @@ namespace
 using Clock = std::chrono::steady_clock;
 constexpr int RejectedCallCount = 5000000;
 constexpr int TimedCallCount = 200000;
+constexpr const char* Marker = "of the comparison";
 
-struct PeerFigures
+// What one child process reports. Plain data: it travels through a pipe.
+struct Figures
 {
-    double rejectedNanoseconds;
-    double rejectedTwoThreadsNanoseconds;
-    double acceptedMedian;
-    double acceptedP99;
-    double messagesPerSecond;
-    std::uint64_t linesWritten;
+    double rejectedNanoseconds = 0;
+    double rejectedTwoThreadsNanoseconds = 0;
+    double acceptedMedian = 0;
+    double acceptedP99 = 0;
+    double messagesPerSecond = 0;
+    double offCallerMicroseconds = 0;  // CPU per message off the calling threads
+    double peakResidentMiB = 0;
+    std::uint64_t fileLines = 0;
+    std::uint64_t consoleLines = 0;
 };
 
 double Nanoseconds(Clock::time_point start, Clock::time_point end)
 {
     return static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(end - start).count());
+}
+
+double ProcessCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
+double ThreadCpuSeconds()
+{
+    timespec time{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &time);
+    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) * 1e-9;
+}
+
+double PeakResidentMiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+std::uint64_t CountMarkedLines(std::istream& stream)
+{
+    std::uint64_t lines = 0;
+    for (std::string line; std::getline(stream, line);)
+    {
+        lines += line.find(Marker) != std::string::npos ? 1 : 0;
+    }
+    return lines;
 }
 
 // Lines holding the message marker: files may carry headers of their own. Symbolic links (glog links
@@ -51,18 +99,107 @@ std::uint64_t CountMessageLines(const std::filesystem::path& directory)
             continue;
         }
         std::ifstream stream(entry.path());
-        for (std::string line; std::getline(stream, line);)
-        {
-            lines += line.find("of the comparison") != std::string::npos ? 1 : 0;
-        }
+        lines += CountMarkedLines(stream);
     }
     return lines;
 }
 
-// The time per rejected call on each of `threads` threads calling at once.
-double TimeRejectedCalls(ozr::bench::Peer& peer, const std::filesystem::path& directory, int threads)
+// Runs `measure` in a child process and returns what it reported.
+Figures InChild(const std::function<Figures()>& measure)
 {
-    peer.Start(directory);
+    int channel[2];
+    if (pipe(channel) != 0)
+    {
+        return {};
+    }
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0)
+    {
+        close(channel[0]);
+        const Figures figures = measure();
+        [[maybe_unused]] const auto written = write(channel[1], &figures, sizeof figures);
+        _exit(0);
+    }
+    close(channel[1]);
+    Figures figures{};
+    [[maybe_unused]] const auto read = ::read(channel[0], &figures, sizeof figures);
+    close(channel[0]);
+    waitpid(child, nullptr, 0);
+    return figures;
+}
+
+// A process that reads the other end of a pipe until it is closed and reports the marked lines it saw.
+class PipeReader
+{
+public:
+    PipeReader()
+    {
+        int data[2];
+        int result[2];
+        if (pipe(data) != 0 || pipe(result) != 0)
+        {
+            throw std::runtime_error("cannot make pipes");
+        }
+        reader = fork();
+        if (reader == 0)
+        {
+            close(data[1]);
+            close(result[0]);
+            std::uint64_t lines = 0;
+            char buffer[65536];
+            std::string carry;
+            for (ssize_t count; (count = ::read(data[0], buffer, sizeof buffer)) > 0;)
+            {
+                carry.append(buffer, static_cast<std::size_t>(count));
+                const auto lastNewline = carry.rfind('\n');
+                if (lastNewline == std::string::npos)
+                {
+                    continue;
+                }
+                for (std::size_t at = 0;
+                     (at = carry.find(Marker, at)) != std::string::npos && at < lastNewline; at += 1)
+                {
+                    ++lines;
+                }
+                carry.erase(0, lastNewline + 1);
+            }
+            [[maybe_unused]] const auto written = write(result[1], &lines, sizeof lines);
+            _exit(0);
+        }
+        close(data[0]);
+        close(result[1]);
+        writeEnd = data[1];
+        resultEnd = result[0];
+    }
+
+    int Descriptor() const { return writeEnd; }
+
+    // Closes this process's end and waits for the reader's count.
+    std::uint64_t Finish()
+    {
+        close(writeEnd);
+        std::uint64_t lines = 0;
+        [[maybe_unused]] const auto read = ::read(resultEnd, &lines, sizeof lines);
+        close(resultEnd);
+        waitpid(reader, nullptr, 0);
+        return lines;
+    }
+
+private:
+    pid_t reader = -1;
+    int writeEnd = -1;
+    int resultEnd = -1;
+};
+
+// The time per rejected call on each of `threads` threads calling at once.
+double TimeRejectedCalls(ozr::bench::Peer& peer, int threads)
+{
+    const ozr::testing::TempDirectory scratch;
+    const ozr::bench::OutputFile console(scratch / "console.txt");
+    const ozr::bench::OutputRedirection standardOutput(console.Descriptor());
+    const ozr::bench::OutputRedirection standardError(console.Descriptor(), STDERR_FILENO);
+    peer.Start(scratch.Path());
     std::vector<std::thread> callers;
     const auto start = Clock::now();
     for (int thread = 0; thread < threads; ++thread)
@@ -85,11 +222,15 @@ double TimeRejectedCalls(ozr::bench::Peer& peer, const std::filesystem::path& di
     return Nanoseconds(start, end) / RejectedCallCount;
 }
 
-void TimeAcceptedCalls(ozr::bench::Peer& peer, const std::filesystem::path& directory, PeerFigures& figures)
+Figures TimeAcceptedCalls(ozr::bench::Peer& peer)
 {
+    const ozr::testing::TempDirectory scratch;
+    const ozr::bench::OutputFile console(scratch / "console.txt");
+    const ozr::bench::OutputRedirection standardOutput(console.Descriptor());
+    const ozr::bench::OutputRedirection standardError(console.Descriptor(), STDERR_FILENO);
     std::vector<double> samples;
     samples.reserve(TimedCallCount);
-    peer.Start(directory);
+    peer.Start(scratch.Path());
     for (int call = 0; call < TimedCallCount; ++call)
     {
         const auto start = Clock::now();
@@ -97,42 +238,91 @@ void TimeAcceptedCalls(ozr::bench::Peer& peer, const std::filesystem::path& dire
         samples.push_back(Nanoseconds(start, Clock::now()));
     }
     peer.Stop();
+    Figures figures;
     figures.acceptedMedian = ozr::bench::Percentile(samples, 0.5);
     figures.acceptedP99 = ozr::bench::Percentile(samples, 0.99);
+    return figures;
 }
 
-void TimeEndToEnd(ozr::bench::Peer& peer, const std::filesystem::path& directory, int messages,
-                  PeerFigures& figures)
+// N messages from `threadCount` threads, standard output and standard error on `console`, timed until
+// Stop returns.
+Figures TimeEndToEnd(ozr::bench::Peer& peer, const std::filesystem::path& logDirectory, int console,
+                     int messages, int threadCount)
 {
-    peer.Start(directory);
-    const auto start = Clock::now();
-    for (int index = 0; index < messages; ++index)
+    std::atomic<double> callerCpuSeconds{0};
+    const auto logShare = [&](int first, int count)
     {
-        peer.LogAccepted(index);
+        const double cpuBefore = ThreadCpuSeconds();
+        for (int index = first; index < first + count; ++index)
+        {
+            peer.LogAccepted(index);
+        }
+        const double used = ThreadCpuSeconds() - cpuBefore;
+        for (double seen = callerCpuSeconds.load();
+             !callerCpuSeconds.compare_exchange_weak(seen, seen + used);)
+        {
+        }
+    };
+    Figures figures;
+    {
+        const ozr::bench::OutputRedirection standardOutput(console);
+        const ozr::bench::OutputRedirection standardError(console, STDERR_FILENO);
+        peer.Start(logDirectory);
+        const double cpuBefore = ProcessCpuSeconds();
+        const auto start = Clock::now();
+        std::vector<std::thread> threads;
+        for (int thread = 0; thread < threadCount; ++thread)
+        {
+            const int share = messages / threadCount;
+            threads.emplace_back(logShare, thread * share,
+                                 thread + 1 == threadCount ? messages - thread * share : share);
+        }
+        for (auto& thread : threads)
+        {
+            thread.join();
+        }
+        peer.Stop();
+        const auto end = Clock::now();
+        figures.messagesPerSecond = messages / (Nanoseconds(start, end) * 1e-9);
+        figures.offCallerMicroseconds = (ProcessCpuSeconds() - cpuBefore - callerCpuSeconds) * 1e6 / messages;
     }
-    peer.Stop();
-    figures.messagesPerSecond = messages / (Nanoseconds(start, Clock::now()) * 1e-9);
-    figures.linesWritten = CountMessageLines(directory);
+    figures.peakResidentMiB = PeakResidentMiB();
+    figures.fileLines = CountMessageLines(logDirectory);
+    return figures;
 }
 
-PeerFigures Measure(ozr::bench::Peer& peer, int messages)
+Figures EndToEndWithConsoleInAFile(ozr::bench::Peer& peer, int messages, int threadCount)
 {
     const ozr::testing::TempDirectory scratch;
-    for (const char* phase : {"rejected", "rejected2", "accepted", "endtoend"})
+    std::filesystem::create_directories(scratch / "logs");
+    Figures figures;
     {
-        std::filesystem::create_directories(scratch / phase);
+        const ozr::bench::OutputFile console(scratch / "console.txt");
+        figures = TimeEndToEnd(peer, scratch / "logs", console.Descriptor(), messages, threadCount);
     }
-    PeerFigures figures{};
-    const ozr::bench::OutputFile console(scratch / "console.txt");
-    {
-        const ozr::bench::OutputRedirection standardOutput(console.Descriptor());
-        const ozr::bench::OutputRedirection standardError(console.Descriptor(), STDERR_FILENO);
-        figures.rejectedNanoseconds = TimeRejectedCalls(peer, scratch / "rejected", 1);
-        figures.rejectedTwoThreadsNanoseconds = TimeRejectedCalls(peer, scratch / "rejected2", 2);
-        TimeAcceptedCalls(peer, scratch / "accepted", figures);
-        TimeEndToEnd(peer, scratch / "endtoend", messages, figures);
-    }
+    std::ifstream console(scratch / "console.txt");
+    figures.consoleLines = CountMarkedLines(console);
     return figures;
+}
+
+Figures EndToEndWithConsoleOnAPipe(ozr::bench::Peer& peer, int messages)
+{
+    const ozr::testing::TempDirectory scratch;
+    std::filesystem::create_directories(scratch / "logs");
+    PipeReader reader;
+    Figures figures = TimeEndToEnd(peer, scratch / "logs", reader.Descriptor(), messages, 1);
+    figures.consoleLines = reader.Finish();
+    return figures;
+}
+
+void PrintRow(const char* name, const char* workload, const Figures& figures, int messages)
+{
+    const auto expected = static_cast<std::uint64_t>(messages);
+    std::printf("%-28s %-16s %12.0f %9.2f us %8.1f MiB %9llu %9llu%s\n", name, workload,
+                figures.messagesPerSecond, figures.offCallerMicroseconds, figures.peakResidentMiB,
+                static_cast<unsigned long long>(figures.fileLines),
+                static_cast<unsigned long long>(figures.consoleLines),
+                figures.fileLines == expected && figures.consoleLines == expected ? "" : " (MISMATCH)");
 }
 
 }  // namespace
@@ -146,16 +336,41 @@ int main(int argc, char* argv[])
     peers.push_back(ozr::bench::MakeSpdlogSyncPeer());
     peers.push_back(ozr::bench::MakeGlogPeer());
     peers.push_back(ozr::bench::MakeBoostLogPeer());
-    std::printf("%-30s %12s %12s %14s %12s %14s %12s\n", "library", "rejected ns", "2 threads",
-                "accepted p50", "p99", "messages/s", "lines");
+    if (argc > 2)
+    {
+        const std::string prefix = argv[2];
+        peers.erase(std::remove_if(peers.begin(), peers.end(),
+                                   [&prefix](const auto& peer)
+                                   { return std::string(peer->Name()).rfind(prefix, 0) != 0; }),
+                    peers.end());
+    }
+
+    std::printf("%-28s %12s %12s %14s %12s\n", "library", "rejected ns", "2 threads", "accepted p50", "p99");
     for (const auto& peer : peers)
     {
-        const auto figures = Measure(*peer, messages);
-        std::printf("%-30s %12.1f %12.1f %11.0f ns %9.0f ns %14.0f %12llu%s\n", peer->Name(),
-                    figures.rejectedNanoseconds, figures.rejectedTwoThreadsNanoseconds,
-                    figures.acceptedMedian, figures.acceptedP99, figures.messagesPerSecond,
-                    static_cast<unsigned long long>(figures.linesWritten),
-                    figures.linesWritten == static_cast<std::uint64_t>(messages) ? "" : " (MISMATCH)");
+        const Figures rejected = InChild(
+            [&]
+            {
+                Figures figures;
+                figures.rejectedNanoseconds = TimeRejectedCalls(*peer, 1);
+                figures.rejectedTwoThreadsNanoseconds = TimeRejectedCalls(*peer, 2);
+                return figures;
+            });
+        const Figures accepted = InChild([&] { return TimeAcceptedCalls(*peer); });
+        std::printf("%-28s %12.1f %12.1f %11.0f ns %9.0f ns\n", peer->Name(), rejected.rejectedNanoseconds,
+                    rejected.rejectedTwoThreadsNanoseconds, accepted.acceptedMedian, accepted.acceptedP99);
+        std::fflush(stdout);
+    }
+    std::printf("\n%d messages end to end\n%-28s %-16s %12s %12s %12s %9s %9s\n", messages, "library",
+                "workload", "messages/s", "CPU off caller", "peak RSS", "file", "console");
+    for (const auto& peer : peers)
+    {
+        PrintRow(peer->Name(), "1 thread, file",
+                 InChild([&] { return EndToEndWithConsoleInAFile(*peer, messages, 1); }), messages);
+        PrintRow(peer->Name(), "2 threads, file",
+                 InChild([&] { return EndToEndWithConsoleInAFile(*peer, messages, 2); }), messages);
+        PrintRow(peer->Name(), "1 thread, pipe",
+                 InChild([&] { return EndToEndWithConsoleOnAPipe(*peer, messages); }), messages);
         std::fflush(stdout);
     }
     return 0;

@@ -23,8 +23,8 @@ void Logger::Log(std::shared_ptr<Message const> message)
     // The task keeps the logger alive: it may wait on a context that no worker runs, long after the
     // manager's registry let go of the logger. Runs inline when already on this strand (or on an idle
     // strand of the thread running the context); queued otherwise.
-    boost::asio::dispatch(
-        strand, [self = shared_from_this(), message = std::move(message)] { self->Deliver(message); });
+    boost::asio::dispatch(strand, [self = shared_from_this(), message = std::move(message)]() mutable
+                          { self->Deliver(std::move(message)); });
 }
 
 void Logger::SetVerbosity(Severity newVerbosity)
@@ -60,13 +60,37 @@ bool Logger::IsShutdown() const
     return shutdown;
 }
 
-// The list never changes after construction, so it is read without a lock. An appender that throws
-// ends this message's delivery; the exception leaves the task.
-void Logger::Deliver(const std::shared_ptr<Message const>& message) const
+void Logger::Flush(std::shared_ptr<void> done)
 {
-    for (const auto& appender : appenders)
+    boost::asio::dispatch(strand,
+                          [self = shared_from_this(), done = std::move(done)]
+                          {
+                              for (const auto& appender : self->appenders)
+                              {
+                                  if (auto* flushable = dynamic_cast<IFlushable*>(appender.get()))
+                                  {
+                                      flushable->Flush(done);
+                                  }
+                              }
+                          });
+}
+
+// The list never changes after construction, so it is read without a lock. The last appender gets the
+// task's own reference to the message rather than a copy. An appender that throws ends this message's
+// delivery; the exception leaves the task.
+void Logger::Deliver(std::shared_ptr<Message const> message) const
+{
+    for (auto appender = appenders.begin(); appender != appenders.end();)
     {
-        appender->Log(message);
+        ILogAppender& current = **appender;
+        if (++appender == appenders.end())
+        {
+            current.Log(std::move(message));
+        }
+        else
+        {
+            current.Log(message);
+        }
     }
 }
 

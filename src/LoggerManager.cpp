@@ -3,7 +3,9 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <new>
 #include <vector>
 
@@ -248,6 +250,36 @@ std::shared_ptr<ILogger> LoggerManager::GetLoggerAccepting(char const* zone, Sev
     return logger;
 }
 
+// The requests are queued under the registry lock while a worker is registered, so they come before any
+// shutdown's detaching of the worker, whose drain runs them like every other task. The wait holds no lock.
+// The last holder of `done`, whichever logger or appender finishes last, fulfils the promise. On the
+// worker it returns at once, since the worker cannot wait for itself.
+void LoggerManager::Flush()
+{
+    if (ioContext->get_executor().running_in_this_thread())
+    {
+        return;
+    }
+    const auto flushed = std::make_shared<std::promise<void>>();
+    std::future<void> allFlushed = flushed->get_future();
+    {
+        const std::lock_guard<std::recursive_mutex> lock(mutex);
+        if (exited || forkedFromParent || threads.empty())
+        {
+            return;
+        }
+        const std::shared_ptr<void> done(nullptr, [flushed](void*) { flushed->set_value(); });
+        for (const auto& entry : zones->Entries())
+        {
+            if (entry->logger)
+            {
+                entry->logger->Flush(done);
+            }
+        }
+    }
+    allFlushed.wait();
+}
+
 void LoggerManager::DrainAtExit() noexcept
 {
     try
@@ -373,8 +405,11 @@ void LoggerManager::AbandonParentState()
     forkedFromParent = false;
 }
 
+// Standard output is flushed before any lock is taken (it may wait for a full pipe), so that a child never
+// writes the parent's buffered lines a second time.
 void LoggerManager::LockAllForFork()
 {
+    std::fflush(stdout);
     g_managersMutex.lock();
     for (LoggerManager* manager : g_managers)
     {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "LoggingCounters.h"
 #include "ozr/logging/DateTimeProvider.h"
 #include "ozr/logging/LoggerManager.h"
 #include "ozr/logging/MessageBuilder.h"
@@ -69,6 +70,7 @@ void ToLog(const char* zone, Severity severity, const char* file, unsigned int l
     {
         return;
     }
+    AddTo(g_loggingCounters.accepted);
     std::shared_ptr<Message const> message;
     std::va_list args;
     va_start(args, fmt);

@@ -9,6 +9,14 @@ RegisteredLogger::RegisteredLogger(std::shared_ptr<ILogger> logger, std::shared_
 {
 }
 
+void RegisteredLogger::Flush(std::shared_ptr<void> done) const
+{
+    if (auto* flushable = dynamic_cast<IFlushable*>(logger.get()))
+    {
+        flushable->Flush(std::move(done));
+    }
+}
+
 void RegisteredLogger::Log(std::shared_ptr<Message const> message)
 {
     logger->Log(std::move(message));

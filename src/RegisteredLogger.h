@@ -31,6 +31,9 @@ public:
     // The zone was initialised again.
     void Reactivate() noexcept;
 
+    // Passes a flush request on to the zone's logger (see IFlushable).
+    void Flush(std::shared_ptr<void> done) const;
+
 private:
     void PublishVerbosity() noexcept;
 

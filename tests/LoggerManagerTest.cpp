@@ -72,16 +72,20 @@ TEST_F(LoggerManagerTest, ShuttingDownOneOfTwoZonesKeepsTheOtherRunning)
     EXPECT_NE(manager.GetLogger("Disk"), disk);
 }
 
-TEST_F(LoggerManagerTest, AZoneWhoseLogDirectoryCannotBeCreatedStillGetsALoggerThatLogs)
+// A misconfigured directory is reported to the caller, nothing is registered, and the next call tries
+// again.
+TEST_F(LoggerManagerTest, AZoneWhoseLogDirectoryCannotBeCreatedFailsUntilItCanBe)
 {
     WriteFile(root / "blocker", "a file where a directory should be");
     WriteFile(root / "Net.Logging.ini",
               "[FileAppender]\nLogDirectory=" + (root / "blocker" / "logs").string());
+    EXPECT_THROW(manager.InitialiseLogger("Net"), std::filesystem::filesystem_error);
+    EXPECT_THROW(manager.GetLogger("Net"), std::filesystem::filesystem_error);
+
+    std::filesystem::remove(root / "blocker");
     EXPECT_NO_THROW(manager.InitialiseLogger("Net"));
-    EXPECT_NO_THROW(
-        manager.GetLogger("Net")->Log(ozr::testing::MakeMessage("to the console", Severity::Error, "Net")));
     manager.ShutdownLogger("Net");
-    EXPECT_FALSE(std::filesystem::exists(root / "blocker" / "logs"));
+    EXPECT_TRUE(std::filesystem::is_directory(root / "blocker" / "logs"));
 }
 
 // Log calls find their zone without a lock while other threads make zones, change verbosities, shut

@@ -5,6 +5,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <atomic>
 #include <map>
 #include <thread>
 
@@ -218,10 +220,9 @@ TEST_F(PipelineTest, SendsOneDatagramPerMessageToTheConfiguredCollector)
     EXPECT_EQ(capture.Lines().size(), 5u);
 }
 
-// Standard output that throws on every write makes the console appender throw on the worker, in the
-// middle of each delivery: the file appender before it still gets every message, the syslog appender
-// after it none, and the worker goes on with the next delivery.
-TEST_F(PipelineTest, AnAppenderThrowingOnTheWorkerCostsOnlyTheRestOfThatDelivery)
+// Standard output that throws on every write makes the console appender's writes throw on the worker:
+// the file and syslog appenders still get every message, and the worker goes on.
+TEST_F(PipelineTest, AnAppenderThrowingOnTheWorkerCostsNoOtherAppenderAnything)
 {
     Collector collector;
     ozr::testing::WriteFile(config / "syslog.ini",
@@ -244,7 +245,137 @@ TEST_F(PipelineTest, AnAppenderThrowingOnTheWorkerCostsOnlyTheRestOfThatDelivery
     const auto texts = Texts(ReadLines(LogFile("Net")));
     ASSERT_EQ(texts.size(), 20u);
     EXPECT_EQ(texts.back(), "message 19");
-    EXPECT_THAT(collector.Receive(1, 200), IsEmpty());
+    EXPECT_EQ(collector.Receive(20).size(), 20u);
+}
+
+// Standard output on a pipe, as under a service manager: a line arrives while the process keeps running,
+// not at exit; and once the worker is idle, no log file is held open.
+TEST_F(PipelineTest, ALineReachesAPipeAtOnceAndNoLogFileStaysOpenWhileIdle)
+{
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    std::fflush(stdout);
+    const int savedStdout = dup(STDOUT_FILENO);
+    dup2(pipeEnds[1], STDOUT_FILENO);
+    InitialiseLogging("Net");
+    ToLog("Net", Severity::Error, __FILE__, __LINE__, 1, "%s", "through the pipe");
+
+    std::string received;
+    pollfd entry{pipeEnds[0], POLLIN, 0};
+    while (received.find('\n') == std::string::npos && poll(&entry, 1, 5000) > 0)
+    {
+        char buffer[4096];
+        const ssize_t size = read(pipeEnds[0], buffer, sizeof buffer);
+        received.append(buffer, size > 0 ? static_cast<std::size_t>(size) : 0);
+    }
+    FlushLogging();
+    std::vector<std::string> openLogFiles;
+    for (const auto& descriptor : std::filesystem::directory_iterator("/proc/self/fd"))
+    {
+        std::error_code error;
+        const auto target = std::filesystem::read_symlink(descriptor.path(), error).string();
+        if (target.rfind(logs.string(), 0) == 0)
+        {
+            openLogFiles.push_back(target);
+        }
+    }
+    ShutdownLogging("Net");
+    dup2(savedStdout, STDOUT_FILENO);
+    close(savedStdout);
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+
+    EXPECT_THAT(received, ::testing::HasSubstr("[Error] - through the pipe\n"));
+    EXPECT_THAT(openLogFiles, IsEmpty());
+    EXPECT_EQ(Texts(ReadLines(LogFile("Net"))), std::vector<std::string>{"through the pipe"});
+}
+
+// Four threads flush while two others keep logging: when a thread's FlushLogging returns, every line it
+// logged before is in the file.
+TEST_F(PipelineTest, FlushLoggingFromSeveralThreadsFindsEveryEarlierLineInTheFile)
+{
+    constexpr int Rounds = 10;
+    constexpr int LinesPerRound = 25;
+    WriteZoneSettings("Net", "[FileAppender]\nMaxFileSizeMB=1024\n");  // nothing rotates away
+    StdoutCapture capture(root / "stdout.txt");
+    InitialiseLogging("Net");
+    std::atomic<bool> flushing{true};
+    std::vector<std::thread> others;
+    for (int thread = 0; thread < 2; ++thread)
+    {
+        others.emplace_back(
+            [&flushing]
+            {
+                while (flushing)
+                {
+                    ToLog("Net", Severity::Error, __FILE__, __LINE__, 9, "%s", "background");
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+            });
+    }
+    std::vector<std::thread> flushers;
+    std::atomic<int> missing{0};
+    for (int thread = 0; thread < 4; ++thread)
+    {
+        flushers.emplace_back(
+            [&, thread]
+            {
+                const std::string tag = "flusher " + std::to_string(thread);
+                for (int round = 1; round <= Rounds; ++round)
+                {
+                    for (int line = 0; line < LinesPerRound; ++line)
+                    {
+                        ToLog("Net", Severity::Error, __FILE__, __LINE__, 1, "%s", tag.c_str());
+                    }
+                    FlushLogging();
+                    const auto texts = Texts(ReadLines(LogFile("Net")));
+                    const auto found = std::count(texts.begin(), texts.end(), tag);
+                    missing += found == round * LinesPerRound ? 0 : 1;
+                }
+            });
+    }
+    for (auto& flusher : flushers)
+    {
+        flusher.join();
+    }
+    flushing = false;
+    for (auto& other : others)
+    {
+        other.join();
+    }
+    ShutdownLogging("Net");
+    EXPECT_EQ(missing, 0);
+}
+
+// The counters tell what the library does not print: lines of a zone whose current log file cannot be
+// opened are dropped, and so is every message to a collector whose name cannot be resolved.
+TEST_F(PipelineTest, StatisticsCountDroppedFileLinesAndSyslogMessages)
+{
+    // An empty label makes the system's resolver refuse the name without asking any name server.
+    ozr::testing::WriteFile(config / "syslog.ini", "[Syslog]\nAddress=collector..invalid\nPort=514\n");
+    std::filesystem::create_directories(LogFile("Net"));  // a directory where the current file should be
+    StdoutCapture capture(root / "stdout.txt");
+    InitialiseLogging("Net");
+    InitialiseLogging("Ok");
+    const LoggingStatistics before = GetLoggingStatistics();
+    for (int number = 0; number < 5; ++number)
+    {
+        ToLog("Net", Severity::Error, __FILE__, __LINE__, 1, "dropped from the file %d", number);
+        ToLog("Net", Severity::Trace, __FILE__, __LINE__, 1, "%s", "rejected");
+    }
+    ToLog("Ok", Severity::Error, __FILE__, __LINE__, 1, "%s", "written");
+    FlushLogging();
+    const LoggingStatistics after = GetLoggingStatistics();
+    ShutdownLogging("Net");
+    ShutdownLogging("Ok");
+
+    EXPECT_EQ(after.accepted - before.accepted, 6u);
+    EXPECT_EQ(after.fileLinesDropped - before.fileLinesDropped, 5u);
+    EXPECT_EQ(after.fileLinesWritten - before.fileLinesWritten, 1u);
+    EXPECT_EQ(after.rotations - before.rotations, 0u);
+    EXPECT_EQ(after.consoleLinesWritten - before.consoleLinesWritten, 6u);
+    EXPECT_EQ(after.syslogMessagesDropped - before.syslogMessagesDropped, 6u);
+    EXPECT_EQ(after.syslogDatagramsSent - before.syslogDatagramsSent, 0u);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/io_context_strand.hpp>
 
+#include "ozr/logging/IFlushable.h"
 #include "ozr/logging/ILogAppender.h"
 #include "ozr/logging/LoggerConfigProvider.h"
 
@@ -37,7 +38,11 @@ public:
 // it, so that no log call or shutdown waits for the file (or another process's lock on it).
 // GetVerbosity, asked by every log call, reads an atomic copy of the verbosity that SetVerbosity updates
 // under the same exclusive lock, so a rejected call costs no lock of the logger's.
-class OZR_LOGGING_API Logger final : public ILogger, public std::enable_shared_from_this<Logger>
+//
+// `Flush` queues behind the deliveries already on the strand a request to flush every appender that can.
+class OZR_LOGGING_API Logger final : public ILogger,
+                                     public IFlushable,
+                                     public std::enable_shared_from_this<Logger>
 {
 public:
     Logger(boost::asio::io_context& ioContext, std::string configFilePath,
@@ -48,9 +53,10 @@ public:
     Severity GetVerbosity() const override;
     void Shutdown() override;
     bool IsShutdown() const override;
+    void Flush(std::shared_ptr<void> done) override;
 
 private:
-    void Deliver(const std::shared_ptr<Message const>& message) const;
+    void Deliver(std::shared_ptr<Message const> message) const;
 
     boost::asio::io_context::strand strand;
     const std::forward_list<std::shared_ptr<ILogAppender>> appenders;

@@ -6,6 +6,8 @@
 // the application. Records keep the caller's zone pointer, so a zone text must stay valid until its zone
 // has been shut down: string literals do.
 
+#include <cstdint>
+
 #include "ozr/logging/Export.h"
 #include "ozr/logging/Severity.h"
 
@@ -35,5 +37,26 @@ OZR_LOGGING_API void SetLoggingVerbosity(Severity verbosity, const char* zone);
 OZR_LOGGING_API void ToLog(const char* zone, Severity severity, const char* file, unsigned int line,
                            unsigned long threadId, const char* fmt, ...)
     __attribute__((format(printf, 6, 7)));
+
+// Returns once every message logged before the call, by any thread, has been written to its files, sent
+// or dropped, and standard output has been flushed. Shuts nothing down. Returns at once when no worker
+// runs, and when called on the worker itself (from inside an appender). For tests, crash handlers and
+// before exec.
+OZR_LOGGING_API void FlushLogging();
+
+// Counters since the process started. An application learns from them that lines are being dropped: the
+// library prints nothing about its own failures.
+struct LoggingStatistics
+{
+    std::uint64_t accepted;               // log calls that passed their zone's verbosity
+    std::uint64_t fileLinesWritten;       // lines appended to log files
+    std::uint64_t fileLinesDropped;       // lines that could not be opened or written
+    std::uint64_t rotations;              // rotations of a zone's log files
+    std::uint64_t consoleLinesWritten;    // lines written to standard output
+    std::uint64_t syslogDatagramsSent;    // datagrams handed to the network
+    std::uint64_t syslogMessagesDropped;  // a full queue, a failed lookup or connection, a failed send
+};
+
+OZR_LOGGING_API LoggingStatistics GetLoggingStatistics();
 
 }  // namespace ozr::logging

@@ -1,11 +1,6 @@
 #include "ozr/logging/appender/file/Appender.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <functional>
 #include <iomanip>
@@ -17,6 +12,13 @@
 #include <utility>
 
 #include <boost/asio/dispatch.hpp>
+#include <boost/asio/post.hpp>
+
+#include "LoggingCounters.h"
+#include "appender/LineBatch.h"
+#include "appender/PendingLines.h"
+#include "appender/SharedLine.h"
+#include "appender/file/LogFile.h"
 
 namespace ozr::logging::appender::file
 {
@@ -32,71 +34,6 @@ Config WithAtLeastOneFile(Config config)
 {
     config.maxFileCount = std::max<std::uint64_t>(config.maxFileCount, 1);
     return config;
-}
-
-// New files get 0666 narrowed by the umask, as a file stream would create them.
-int OpenForAppend(const std::filesystem::path& file)
-{
-    int descriptor = -1;
-    do
-    {
-        descriptor = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    } while (descriptor < 0 && errno == EINTR);
-    return descriptor;
-}
-
-// Opens the file for appending. If its directory was removed while the process runs, recreates it once
-// instead of dropping every later message until a restart.
-int OpenCurrentFile(const std::filesystem::path& file)
-{
-    int descriptor = OpenForAppend(file);
-    if (descriptor < 0 && errno == ENOENT)
-    {
-        std::error_code ignored;
-        std::filesystem::create_directories(file.parent_path(), ignored);
-        descriptor = OpenForAppend(file);
-    }
-    return descriptor;
-}
-
-// Writes the whole text, resuming after partial and interrupted writes; gives up at the first error.
-void WriteAll(int descriptor, std::string_view text)
-{
-    while (!text.empty())
-    {
-        const ssize_t written = ::write(descriptor, text.data(), text.size());
-        if (written < 0 && errno == EINTR)
-        {
-            continue;
-        }
-        if (written <= 0)
-        {
-            return;
-        }
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
-}
-
-// Appends the line and returns the file's size afterwards: open, write, fstat, close, nothing more.
-// Empty when the file cannot be opened or measured; the line is then dropped.
-std::optional<std::uint64_t> AppendLine(const std::filesystem::path& file, std::string_view line)
-{
-    const int descriptor = OpenCurrentFile(file);
-    if (descriptor < 0)
-    {
-        return std::nullopt;
-    }
-    WriteAll(descriptor, line);
-    struct stat status
-    {
-    };
-    const bool measured = ::fstat(descriptor, &status) == 0;
-    ::close(descriptor);
-    if (!measured)
-    {
-        return std::nullopt;
-    }
-    return static_cast<std::uint64_t>(status.st_size);
 }
 
 // The index of a name ending in ".<decimal digits>.txt", if the digits fit 64 bits.
@@ -128,13 +65,13 @@ Appender::Appender(boost::asio::io_context& ioContext, const IMessageFormatter& 
     : strand(ioContext),
       formatter(formatter),
       config(WithAtLeastOneFile(std::move(config))),
-      currentFilePath(GetLogFilePath(0))
+      currentFilePath(GetLogFilePath(0)),
+      pending(std::make_unique<PendingLines>())
 {
-    // A directory that cannot be made now (no permission, a file in the way) must not make every log call
-    // of the zone throw: its lines are dropped, and each write tries to make the directory again.
-    std::error_code ignored;
-    std::filesystem::create_directories(this->config.logDirectory, ignored);
+    std::filesystem::create_directories(this->config.logDirectory);
 }
+
+Appender::~Appender() = default;
 
 void Appender::Log(std::shared_ptr<Message const> message)
 {
@@ -142,8 +79,22 @@ void Appender::Log(std::shared_ptr<Message const> message)
     {
         return;
     }
-    boost::asio::dispatch(
-        strand, [self = shared_from_this(), message = std::move(message)] { self->WriteMessage(*message); });
+    const PendingLines::Added added = pending->Add(FormatSharedLine(formatter, std::move(message)));
+    if (added.queueJob)
+    {
+        boost::asio::post(strand, [self = shared_from_this()] { self->WriteQueuedBatch(); });
+    }
+    // On the worker a full batch is written now; on any other thread the queued job writes it.
+    if (added.full && strand.context().get_executor().running_in_this_thread())
+    {
+        WritePendingLines();
+    }
+}
+
+void Appender::Flush(std::shared_ptr<void> done)
+{
+    boost::asio::dispatch(strand,
+                          [self = shared_from_this(), done = std::move(done)] { self->WritePendingLines(); });
 }
 
 std::string Appender::GetLogFileName(std::uint64_t index) const
@@ -207,21 +158,85 @@ std::vector<std::uint64_t> Appender::ListRotatableIndices() const
     return indices;
 }
 
-void Appender::WriteMessage(const Message& message) const
+void Appender::WriteQueuedBatch()
 {
-    const std::optional<std::uint64_t> size = AppendLine(currentFilePath, formatter.PrintMessage(message));
-    if (!size || *size <= config.maxFileSize)
+    pending->JobStarted();
+    WritePendingLines();
+}
+
+void Appender::WritePendingLines()
+{
+    pending->WriteWith([this](const LineBatch& batch) { WriteBatch(batch); });
+}
+
+// Equivalent to writing the lines one at a time: the file is rotated after each line that takes it past
+// the limit (the rest of the batch goes to the new current file), and after a first line, even a dropped
+// one, when the file was already larger than the limit.
+void Appender::WriteBatch(const LineBatch& batch) const
+{
+    const std::size_t count = batch.LineCount();
+    std::size_t next = 0;
+    while (next < count)
     {
-        return;
+        std::optional<LogFile> file = LogFile::Open(currentFilePath);
+        if (!file)
+        {
+            AddTo(g_loggingCounters.fileLinesDropped, count - next);
+            return;
+        }
+        bool tooLarge = false;
+        while (next < count && !tooLarge && file->IsUsable())
+        {
+            const std::size_t last = EndOfSegment(batch, next, count, file->Size());
+            const LogFile::Outcome outcome = file->Append(batch, next, last);
+            AddTo(g_loggingCounters.fileLinesWritten, outcome.linesWritten);
+            AddTo(g_loggingCounters.fileLinesDropped, outcome.linesDropped);
+            next = last;
+            tooLarge = file->Size() > config.maxFileSize;
+        }
+        if (!file->IsUsable())
+        {
+            AddTo(g_loggingCounters.fileLinesDropped, count - next);
+            return;
+        }
+        file.reset();  // closed before it is renamed or removed
+        if (tooLarge)
+        {
+            Rotate();
+        }
     }
+}
+
+std::size_t Appender::EndOfSegment(const LineBatch& batch, std::size_t first, std::size_t last,
+                                   std::uint64_t size) const
+{
+    if (size > config.maxFileSize)
+    {
+        return first + 1;
+    }
+    for (std::size_t line = first; line < last; ++line)
+    {
+        const std::uint64_t room = config.maxFileSize - size;
+        if (batch.Length(line) > room)
+        {
+            return line + 1;
+        }
+        size += batch.Length(line);
+    }
+    return last;
+}
+
+void Appender::Rotate() const
+{
     try
     {
         DeleteOldestLogFile();
         RotateLogFiles();
+        AddTo(g_loggingCounters.rotations);
     }
     catch (const std::system_error&)
     {
-        // Another process moved a file, or permissions changed. The line is written; the next message
+        // Another process moved a file, or permissions changed. The lines are written; the next line
         // tries the rotation again. Nothing reaches the caller or the appenders after this one.
     }
 }

@@ -1,5 +1,8 @@
 #include "ozr/logging/appender/syslog/Appender.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <exception>
@@ -11,6 +14,7 @@
 #include <boost/asio/ip/host_name.hpp>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
+#include "LoggingCounters.h"
 #include "appender/TextAppend.h"
 
 namespace ozr::logging::appender::syslog
@@ -88,8 +92,21 @@ void Appender::Log(std::shared_ptr<Message const> message)
                           { self->Deliver(std::move(message)); });
 }
 
+void Appender::Flush(std::shared_ptr<void> done)
+{
+    boost::asio::dispatch(strand,
+                          [self = shared_from_this(), done = std::move(done)]() mutable
+                          {
+                              if (self->finished < self->received)
+                              {
+                                  self->flushes.emplace_back(self->received, std::move(done));
+                              }
+                          });
+}
+
 void Appender::Deliver(std::shared_ptr<Message const> message)
 {
+    ++received;
     if (connecting)
     {
         Enqueue(std::move(message));
@@ -110,6 +127,8 @@ void Appender::Enqueue(std::shared_ptr<Message const> message)
     if (pending.size() == MaxPendingMessages)
     {
         pending.pop_front();
+        AddTo(g_loggingCounters.syslogMessagesDropped);
+        Finish();
     }
     pending.push_back(std::move(message));
 }
@@ -133,7 +152,7 @@ void Appender::StartConnecting()
     {
         // Without a lookup under way nothing would ever release the waiting messages.
         connecting = false;
-        pending.clear();
+        DropPending();
         throw;
     }
 }
@@ -141,29 +160,49 @@ void Appender::StartConnecting()
 void Appender::OnResolved(const error_code& error,
                           const boost::asio::ip::udp::resolver::results_type& results)
 {
-    if (error)
+    connecting = false;
+    if (error || !ConnectToFirstAccepting(results))
     {
-        connecting = false;
-        pending.clear();
+        DropPending();
         return;
     }
-    boost::asio::async_connect(
-        socket, results,
-        boost::asio::bind_executor(strand, [self = shared_from_this()](const error_code& connectError,
-                                                                       const boost::asio::ip::udp::endpoint&)
-                                   { self->OnConnected(connectError); }));
+    SendPending();
 }
 
-void Appender::OnConnected(const error_code& error)
+// Tries the addresses in the order of the lookup and keeps the first that accepts the connect.
+bool Appender::ConnectToFirstAccepting(const boost::asio::ip::udp::resolver::results_type& results)
 {
-    connecting = false;
-    if (!error)
+    for (const auto& result : results)
     {
-        SendPending();
-        return;
+        error_code ignored;
+        if (OpenCloseOnExec(result.endpoint().protocol()) && !socket.connect(result.endpoint(), ignored))
+        {
+            return true;
+        }
     }
-    pending.clear();
-    socket.close();  // the throwing variant: a failing close leaves the handler for the worker's run loop
+    error_code ignored;
+    socket.close(ignored);
+    return false;
+}
+
+// Opened by hand because the I/O library's own open leaves the descriptor inheritable across exec.
+bool Appender::OpenCloseOnExec(const boost::asio::ip::udp& protocol)
+{
+    error_code ignored;
+    socket.close(ignored);
+    const int descriptor = ::socket(protocol.family(), SOCK_DGRAM | SOCK_CLOEXEC, protocol.protocol());
+    if (descriptor < 0)
+    {
+        return false;
+    }
+    error_code assignError;
+    socket.assign(protocol, descriptor, assignError);
+    if (assignError)
+    {
+        ::close(descriptor);
+        return false;
+    }
+    return true;
 }
 
 void Appender::SendPending()
@@ -177,6 +216,22 @@ void Appender::SendPending()
     }
 }
 
+void Appender::DropPending()
+{
+    AddTo(g_loggingCounters.syslogMessagesDropped, pending.size());
+    const std::size_t dropped = pending.size();
+    pending.clear();
+    Finish(dropped);
+}
+
+void Appender::Finish(std::uint64_t messages)
+{
+    finished += messages;
+    const auto released = std::remove_if(flushes.begin(), flushes.end(),
+                                         [this](const auto& flush) { return flush.first <= finished; });
+    flushes.erase(released, flushes.end());
+}
+
 void Appender::WriteLogMessage(const Message& message)
 {
     auto datagram = std::make_shared<std::string>(FormatLogMessage(message));
@@ -188,6 +243,8 @@ void Appender::WriteLogMessage(const Message& message)
 
 void Appender::OnSent(const error_code& error)
 {
+    AddTo(error ? g_loggingCounters.syslogMessagesDropped : g_loggingCounters.syslogDatagramsSent);
+    Finish();
     // While a connection is under way, the failed send belonged to a socket already closed; closing
     // again would abort the new connection.
     if (error && !connecting)

@@ -57,22 +57,49 @@ TEST(ConsoleAppender, WritesEveryMessageAsOneLineInOrderOnTheContext)
     EXPECT_EQ(captured.errText.str(), "") << "errors go to standard output too";
 }
 
-TEST(ConsoleAppender, WritesAtOnceOnTheThreadRunningTheContext)
+// Counts the writes that reach it and the flushes.
+struct CountingBuffer : std::stringbuf
+{
+    std::streamsize xsputn(const char* text, std::streamsize count) override
+    {
+        ++writes;
+        return std::stringbuf::xsputn(text, count);
+    }
+    int sync() override
+    {
+        ++flushes;
+        return 0;
+    }
+    int writes = 0;
+    int flushes = 0;
+};
+
+// The lines logged while the worker is busy go out together in one write, and the stream is flushed after
+// it, so nothing waits in a buffer.
+TEST(ConsoleAppender, WritesTheLinesOfABurstInOneWriteAndFlushes)
 {
     boost::asio::io_context ioContext;
     const MessageFormatter formatter;
     const auto appender = std::make_shared<Appender>(ioContext, formatter);
-    CapturedStandardStreams captured;
+    CountingBuffer buffer;
+    std::streambuf* const standardOutput = std::cout.rdbuf(&buffer);
 
-    bool writtenInsideLog = false;
+    std::string expected;
     boost::asio::post(ioContext,
                       [&]
                       {
-                          appender->Log(ozr::testing::MakeMessage("first"));
-                          writtenInsideLog = captured.outText.str().find("first") != std::string::npos;
+                          for (const char* text : {"first", "second", "third"})
+                          {
+                              const auto message = ozr::testing::MakeMessage(text);
+                              expected += formatter.PrintMessage(*message);
+                              appender->Log(message);
+                          }
                       });
     ioContext.run();
-    EXPECT_TRUE(writtenInsideLog);
+    std::cout.rdbuf(standardOutput);
+    EXPECT_EQ(buffer.str(), expected);
+    EXPECT_EQ(buffer.writes, 1);
+    EXPECT_GE(buffer.flushes, 1);
 }
 
 TEST(ConsoleAppender, KeepsWorkingWhenStandardOutputFails)

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -102,6 +104,23 @@ private:
     std::uint16_t port = 0;
 };
 
+// Sockets of this process that an exec'd child would inherit.
+int InheritableSockets()
+{
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    {
+        std::error_code error;
+        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        const int descriptor = std::stoi(entry.path().filename().string());
+        if (target.rfind("socket:", 0) == 0 && (fcntl(descriptor, F_GETFD) & FD_CLOEXEC) == 0)
+        {
+            ++count;
+        }
+    }
+    return count;
+}
+
 class AppenderTest : public ::testing::Test
 {
 protected:
@@ -123,15 +142,17 @@ protected:
     Collector collector{AF_INET};
 };
 
-TEST_F(AppenderTest, DeliversEachMessageAsOneDatagramFormattedByteForByte)
+TEST_F(AppenderTest, DeliversEachMessageAsOneDatagramFormattedByteForByteOnASocketClosedOnExec)
 {
     ASSERT_TRUE(collector.IsOpen());
+    const int inheritableBefore = InheritableSockets();
     auto appender = MakeAppender("127.0.0.1", collector.Port());
     const auto first = MakeMessage("first, sent after the connection");
     const auto second = MakeMessage("second, sent on the open socket", Severity::Error, nullptr);
 
     appender->Log(first);
     RunUntilIdle();
+    EXPECT_EQ(InheritableSockets(), inheritableBefore);
     appender->Log(second);
     RunUntilIdle();
 

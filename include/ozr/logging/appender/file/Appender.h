@@ -2,15 +2,23 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/io_context_strand.hpp>
 
+#include "ozr/logging/IFlushable.h"
 #include "ozr/logging/ILogAppender.h"
 #include "ozr/logging/appender/MessageFormatter.h"
 #include "ozr/logging/appender/file/ConfigProvider.h"
+
+namespace ozr::logging::appender
+{
+class LineBatch;
+class PendingLines;
+}  // namespace ozr::logging::appender
 
 namespace ozr::logging::appender::file
 {
@@ -18,18 +26,26 @@ namespace ozr::logging::appender::file
 // Appends each message as one text line to "<baseName>.00.txt" in the log directory and rotates the
 // files once the current one is larger than the limit:
 //   <base>.00.txt -> <base>.01.txt -> ... -> <base>.<maxFileCount-1>.txt -> deleted
-// `Log` may be called from any thread; all file work runs on the appender's strand. No handle is kept
-// between messages, so other tools may move or delete the files at any time. File-system failures are
-// absorbed: the message is dropped or the rotation retried with the next message, never reported.
-// Each queued write holds the appender, so it may outlive its owners. Always made with std::make_shared.
-class OZR_LOGGING_API Appender final : public ILogAppender, public std::enable_shared_from_this<Appender>
+// `Log` may be called from any thread. It adds the line to a batch; the first line of a batch queues
+// one write job on the appender's strand, and the lines that arrive before that job runs join it (a full
+// batch is written at once). A job opens, measures, writes and closes the current file once, rotating
+// after exactly the lines that one-at-a-time writing would rotate after. No handle is kept between
+// batches, so other tools may move, truncate or delete the files at any time. Write failures drop lines,
+// never leave part of one in the file, and are never reported. Each queued job holds the appender, so it
+// may outlive its owners. Always made with std::make_shared.
+class OZR_LOGGING_API Appender final : public ILogAppender,
+                                       public IFlushable,
+                                       public std::enable_shared_from_this<Appender>
 {
 public:
-    // Creates the log directory (also when disabled). When it cannot, the appender is made all the same
-    // and drops its lines until a write manages to create the directory.
+    // Creates the log directory (also when disabled); throws std::filesystem::filesystem_error when it
+    // cannot.
     Appender(boost::asio::io_context& ioContext, const IMessageFormatter& formatter, Config config);
+    ~Appender() override;
 
     void Log(std::shared_ptr<Message const> message) override;
+    // Writes the lines handed over so far, then releases `done`.
+    void Flush(std::shared_ptr<void> done) override;
 
     std::string GetLogFileName(std::uint64_t index) const;
     std::filesystem::path GetLogFilePath(std::uint64_t index) const;
@@ -39,15 +55,24 @@ public:
     void RotateLogFiles() const;
 
 private:
-    // The write job, run on the strand: appends the line, then rotates if the file grew past the limit.
-    void WriteMessage(const Message& message) const;
+    // The queued job of a batch, run on the strand, and writing whatever waits (also from `Log` on the
+    // worker, when a batch is full).
+    void WriteQueuedBatch();
+    void WritePendingLines();
+    void WriteBatch(const LineBatch& batch) const;
+    // One past the line after which the file, now `size` bytes long, must be rotated; `last` if none.
+    std::size_t EndOfSegment(const LineBatch& batch, std::size_t first, std::size_t last,
+                             std::uint64_t size) const;
+    void Rotate() const;
     // Indices below the top retained one whose files exist, found with one directory listing.
     std::vector<std::uint64_t> ListRotatableIndices() const;
 
     boost::asio::io_context::strand strand;
     const IMessageFormatter& formatter;
     const Config config;
-    const std::filesystem::path currentFilePath;  // index 00, written by every message
+    const std::filesystem::path currentFilePath;  // index 00, written by every batch
+
+    const std::unique_ptr<PendingLines> pending;
 };
 
 }  // namespace ozr::logging::appender::file

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace ozr::logging
+{
+
+// The process-wide counters behind GetLoggingStatistics. Written with relaxed increments: they count,
+// they order nothing. Constant-initialised, so they are usable at any time, during exit included.
+struct LoggingCounters
+{
+    std::atomic<std::uint64_t> accepted{0};
+    std::atomic<std::uint64_t> fileLinesWritten{0};
+    std::atomic<std::uint64_t> fileLinesDropped{0};
+    std::atomic<std::uint64_t> rotations{0};
+    std::atomic<std::uint64_t> consoleLinesWritten{0};
+    std::atomic<std::uint64_t> syslogDatagramsSent{0};
+    std::atomic<std::uint64_t> syslogMessagesDropped{0};
+};
+
+inline LoggingCounters g_loggingCounters;
+
+inline void AddTo(std::atomic<std::uint64_t>& counter, std::uint64_t amount = 1)
+{
+    if (amount != 0)
+    {
+        counter.fetch_add(amount, std::memory_order_relaxed);
+    }
+}
+
+}  // namespace ozr::logging

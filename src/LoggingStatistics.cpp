@@ -1,0 +1,32 @@
+#include <cstdio>
+
+#include "LoggingCounters.h"
+#include "ozr/logging/LoggerManager.h"
+#include "ozr/logging/Logging.h"
+
+namespace ozr::logging
+{
+
+// The console appender flushes after each batch; the final flush also covers a console that no logger
+// reaches and whatever the application wrote through the C library itself.
+void FlushLogging()
+{
+    GetLoggerManager().Flush();
+    std::fflush(stdout);
+}
+
+LoggingStatistics GetLoggingStatistics()
+{
+    const auto read = [](const std::atomic<std::uint64_t>& counter)
+    { return counter.load(std::memory_order_relaxed); };
+    const LoggingCounters& counters = g_loggingCounters;
+    return LoggingStatistics{read(counters.accepted),
+                             read(counters.fileLinesWritten),
+                             read(counters.fileLinesDropped),
+                             read(counters.rotations),
+                             read(counters.consoleLinesWritten),
+                             read(counters.syslogDatagramsSent),
+                             read(counters.syslogMessagesDropped)};
+}
+
+}  // namespace ozr::logging
