@@ -11,24 +11,24 @@ namespace
 {
 
 // An asynchronous logger with spdlog's default queue (8192 entries, the caller blocks when it is full)
-// and one worker, or a synchronous one, writing to a file (buffered, kept open) and to standard output;
-// rejected calls look the logger up by name.
+// and one worker, writing to a file and to standard output; rejected calls look the logger up by name.
 class SpdlogPeer final : public Peer
 {
 public:
-    explicit SpdlogPeer(bool asynchronous) : asynchronous(asynchronous) {}
-
-    const char* Name() const override { return asynchronous ? "spdlog 1.10 (async)" : "spdlog 1.10 (sync)"; }
+    const char* Name() const override { return "spdlog 1.10 (async)"; }
 
     void Start(const std::filesystem::path& logDirectory) override
     {
+        spdlog::init_thread_pool(8192, 1);
         std::vector<spdlog::sink_ptr> sinks{
             std::make_shared<spdlog::sinks::basic_file_sink_mt>((logDirectory / "spdlog.txt").string()),
             std::make_shared<spdlog::sinks::stdout_sink_mt>()};
-        logger = MakeLogger("Peer", sinks);
+        logger = std::make_shared<spdlog::async_logger>(
+            "Peer", sinks.begin(), sinks.end(), spdlog::thread_pool(), spdlog::async_overflow_policy::block);
         logger->set_pattern("%s(%#): (TID %t) %Y-%m-%d %H:%M:%S.%f [%l] - %v");
         spdlog::register_logger(logger);
-        auto quiet = MakeLogger("Quiet", sinks);
+        auto quiet = std::make_shared<spdlog::async_logger>("Quiet", sinks.begin(), sinks.end(),
+                                                            spdlog::thread_pool());
         quiet->set_level(spdlog::level::err);
         spdlog::register_logger(quiet);
     }
@@ -47,22 +47,7 @@ public:
     }
 
 private:
-    std::shared_ptr<spdlog::logger> MakeLogger(const char* name, const std::vector<spdlog::sink_ptr>& sinks)
-    {
-        if (!asynchronous)
-        {
-            return std::make_shared<spdlog::logger>(name, sinks.begin(), sinks.end());
-        }
-        if (!spdlog::thread_pool())
-        {
-            spdlog::init_thread_pool(8192, 1);
-        }
-        return std::make_shared<spdlog::async_logger>(name, sinks.begin(), sinks.end(), spdlog::thread_pool(),
-                                                      spdlog::async_overflow_policy::block);
-    }
-
-    const bool asynchronous;
-    std::shared_ptr<spdlog::logger> logger;
+    std::shared_ptr<spdlog::async_logger> logger;
 };
 
 // A synchronous logger writing through the same two sinks on the calling thread; the file sink is
@@ -105,9 +90,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Peer> MakeSpdlogPeer(bool asynchronous)
+std::unique_ptr<Peer> MakeSpdlogPeer()
 {
-    return std::make_unique<SpdlogPeer>(asynchronous);
+    return std::make_unique<SpdlogPeer>();
 }
 
 std::unique_ptr<Peer> MakeSpdlogSyncPeer()
