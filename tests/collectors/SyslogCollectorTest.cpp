@@ -1,0 +1,304 @@
+// Real syslog collectors receive the library's datagrams: rsyslogd and syslog-ng, run from their unpacked
+// Debian packages (tools/install-dependencies puts them under OZR_COLLECTOR_ROOT), each write the fields
+// they parsed from every message, and the test checks each field.
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <boost/asio/io_context.hpp>
+#include <boost/date_time/posix_time/posix_time.hpp>
+
+#include "CollectorProcess.h"
+#include "Scenario.h"
+#include "ozr/logging/ApplicationInfoProvider.h"
+#include "ozr/logging/Logging.h"
+#include "ozr/logging/appender/syslog/Appender.h"
+
+namespace
+{
+
+using namespace ozr::logging;
+using ozr::testing::CollectorProcess;
+using ozr::testing::ReadFile;
+using ozr::testing::SplitLines;
+
+namespace fs = std::filesystem;
+
+constexpr std::uint64_t g_threadId = 0x1F;
+constexpr char g_sourcePath[] = "src/gateway/net/Channel.cpp";  // the datagram carries only Channel.cpp
+
+// One line of a collector's output: the fields it parsed from one datagram.
+struct Parsed
+{
+    std::string host;
+    std::string program;
+    std::string facility;
+    std::string severity;
+    std::string date;  // "MM-DD hh:mm:ss"
+    std::string message;
+};
+
+std::optional<Parsed> ParseLine(const std::string& line)
+{
+    std::vector<std::string> fields;
+    std::string::size_type start = 0;
+    for (int i = 0; i < 5; ++i)
+    {
+        const auto bar = line.find('|', start);
+        if (bar == std::string::npos)
+        {
+            return std::nullopt;
+        }
+        fields.push_back(line.substr(start, bar - start));
+        start = bar + 1;
+    }
+    return Parsed{fields[0], fields[1], fields[2], fields[3], fields[4], line.substr(start)};
+}
+
+// What the collector should have parsed from one logged message; an empty date is not checked.
+struct Expected
+{
+    std::string program;
+    std::string severity;
+    std::string date;
+    std::string message;
+};
+
+// How to run one collector from its unpacked package.
+struct Collector
+{
+    std::string name;
+    fs::path program;           // relative to the unpacked root
+    fs::path libraryDirectory;  // relative to the unpacked root; LD_LIBRARY_PATH
+    std::string configTemplate;
+    std::vector<std::string> (*arguments)(const fs::path& root, const fs::path& work);
+};
+
+void PrintTo(const Collector& collector, std::ostream* out)
+{
+    *out << collector.name;
+}
+
+fs::path ModuleDirectory(const fs::path& root, const fs::path& libraryDirectory, const std::string& module)
+{
+    for (const auto& entry : fs::recursive_directory_iterator(root / libraryDirectory))
+    {
+        if (entry.path().filename() == module)
+        {
+            return entry.path().parent_path();
+        }
+    }
+    return root / libraryDirectory;
+}
+
+std::vector<std::string> RsyslogArguments(const fs::path& root, const fs::path& work)
+{
+    return {(root / "usr/sbin/rsyslogd").string(),
+            "-n",
+            "-f",
+            (work / "collector.conf").string(),
+            "-i",
+            (work / "collector.pid").string(),
+            "-M",
+            ModuleDirectory(root, "usr/lib/x86_64-linux-gnu/rsyslog", "imudp.so").string()};
+}
+
+std::vector<std::string> SyslogNgArguments(const fs::path& root, const fs::path& work)
+{
+    return {(root / "usr/sbin/syslog-ng").string(),
+            "--foreground",
+            "--no-caps",
+            "--cfgfile=" + (work / "collector.conf").string(),
+            "--module-path=" + ModuleDirectory(root, "usr/lib/syslog-ng", "libafsocket.so").string(),
+            "--persist-file=" + (work / "collector.persist").string(),
+            "--pidfile=" + (work / "collector.pid").string(),
+            "--control=" + (work / "collector.ctl").string()};
+}
+
+std::string Replace(std::string text, const std::string& placeholder, const std::string& value)
+{
+    for (auto at = text.find(placeholder); at != std::string::npos;
+         at = text.find(placeholder, at + value.size()))
+    {
+        text.replace(at, placeholder.size(), value);
+    }
+    return text;
+}
+
+std::string ExpectedHost()
+{
+    char name[256] = {};
+    gethostname(name, sizeof name - 1);
+    std::string host = name;
+    host.erase(std::remove(host.begin(), host.end(), ' '), host.end());
+    return host;
+}
+
+class SyslogCollectorTest : public ozr::testing::Scenario, public ::testing::WithParamInterface<Collector>
+{
+protected:
+    void SetUp() override
+    {
+        const char* rootVariable = std::getenv("OZR_COLLECTOR_ROOT");
+        packageRoot = rootVariable != nullptr ? rootVariable : "";
+        if (packageRoot.empty() || !fs::exists(packageRoot / GetParam().program))
+        {
+            GTEST_SKIP() << GetParam().name << " is not unpacked under \"" << packageRoot.string()
+                         << "\" (OZR_COLLECTOR_ROOT): tools/install-dependencies unpacks it, and could not "
+                            "fetch the package";
+        }
+        fs::create_directories(work);
+        port = ozr::testing::FindFreeUdpPort();
+        std::string config = ReadFile(fs::path(OZR_COLLECTOR_CONFIG_DIR) / GetParam().configTemplate);
+        config = Replace(config, "@PORT@", std::to_string(port));
+        config = Replace(config, "@WORK_DIR@", work.string());
+        config = Replace(config, "@OUTPUT@", output.string());
+        ozr::testing::WriteFile(work / "collector.conf", config);
+
+        collector = std::make_unique<CollectorProcess>(
+            GetParam().arguments(packageRoot, work),
+            std::vector<std::string>{"LD_LIBRARY_PATH=" +
+                                     (packageRoot / GetParam().libraryDirectory).string()},
+            work / "collector.log");
+        ASSERT_TRUE(collector->WaitUntilListening(port, std::chrono::seconds(20)))
+            << GetParam().name << " does not listen on 127.0.0.1:" << port << ":\n"
+            << ReadFile(work / "collector.log");
+    }
+
+    // Waits until the collector has written `count` lines (or ten seconds passed), then stops it.
+    std::vector<std::string> CollectedLines(std::size_t count)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (SplitLines(ReadFile(output)).size() < count && std::chrono::steady_clock::now() < deadline)
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        collector->Stop();
+        return SplitLines(ReadFile(output));
+    }
+
+    // Through the entry points: the library's whole pipeline, wall-clock time stamps.
+    void LogThroughEntryPoints(const char* zone, Severity severity, unsigned int line,
+                               const std::string& text)
+    {
+        ToLog(zone, severity, g_sourcePath, line, g_threadId, "%s", text.c_str());
+    }
+
+    // Through the syslog appender alone, with a chosen time stamp: the header's day is deterministic.
+    void LogWithTime(const boost::posix_time::ptime& time, const std::string& text)
+    {
+        boost::asio::io_context ioContext;
+        const auto appender = std::make_shared<appender::syslog::Appender>(
+            ioContext, applicationInfo, appender::syslog::Config{"127.0.0.1", port});
+        appender->Log(std::make_shared<const Message>(
+            Message{time, time, "Clock.cpp", text, Severity::Print, 9, g_threadId, "Clock"}));
+        ioContext.run();
+    }
+
+    const fs::path work = root / "collector";
+    const fs::path output = work / "fields.txt";
+    fs::path packageRoot;  // the unpacked packages
+    std::uint16_t port = 0;
+    std::unique_ptr<CollectorProcess> collector;
+    ApplicationInfoProvider applicationInfo;
+};
+
+std::string Body(unsigned int line, const std::string& text)
+{
+    return "Channel.cpp(" + std::to_string(line) + "): (TID 0x000000000000001F) " + text;
+}
+
+TEST_P(SyslogCollectorTest, ParsesHostProgramFacilitySeverityAndMessageOfEveryKindOfMessage)
+{
+    const std::string application = applicationInfo.GetApplicationName();
+    const std::string host = ExpectedHost();
+    WriteZoneSettings("Gateway", "[OZRLogging]\nLogLevel=Trace\n");
+    WriteZoneSettings(application, "[OZRLogging]\nLogLevel=Trace\n");
+    ozr::testing::WriteFile(config / "syslog.ini",
+                            "[Syslog]\nAddress=127.0.0.1\nPort=" + std::to_string(port) + "\n");
+
+    std::vector<Expected> expected;
+    InitialiseLogging("Gateway");
+    InitialiseLogging(nullptr);
+    const std::pair<Severity, const char*> severities[] = {
+        {Severity::Error, "err"},    {Severity::Print, "notice"}, {Severity::Warning, "warning"},
+        {Severity::Message, "info"}, {Severity::Info, "info"},    {Severity::Trace, "debug"}};
+    unsigned int line = 100;
+    for (const auto& [severity, syslogName] : severities)
+    {
+        const std::string text = std::string("severity ") + SeverityToString(severity);
+        LogThroughEntryPoints("Gateway", severity, ++line, text);
+        expected.push_back({"Gateway", syslogName, "", Body(line, text)});
+    }
+    LogThroughEntryPoints(nullptr, Severity::Warning, ++line, "default zone");
+    expected.push_back({application, "warning", "", Body(line, "default zone")});
+    LogThroughEntryPoints("", Severity::Warning, ++line, "empty zone name");
+    expected.push_back({"", "warning", "", Body(line, "empty zone name")});
+    const std::string utf8 = "Grüße aus Zürich, 東京 ✓";
+    LogThroughEntryPoints("Gateway", Severity::Error, ++line, utf8);
+    expected.push_back({"Gateway", "err", "", Body(line, utf8)});
+    // The datagram is cut to 1024 bytes: 1021 of them, then "...".
+    const std::string longText = "long " + std::string(1500, 'x');
+    LogThroughEntryPoints("Gateway", Severity::Error, ++line, longText);
+    const std::size_t header = std::string("<131>Mar  5 09:07:03 ").size() + host.size() + 1 + 7 + 2;
+    expected.push_back({"Gateway", "err", "", Body(line, longText).substr(0, 1021 - header) + "..."});
+    ShutdownLogging(nullptr);
+    ShutdownLogging("Gateway");
+
+    LogWithTime(boost::posix_time::time_from_string("2024-03-05 09:07:03.250"), "fifth of March");
+    expected.push_back(
+        {"Clock", "notice", "03-05 09:07:03", "Clock.cpp(9): (TID 0x000000000000001F) fifth of March"});
+    LogWithTime(boost::posix_time::time_from_string("2024-03-15 23:59:59.999"), "fifteenth of March");
+    expected.push_back(
+        {"Clock", "notice", "03-15 23:59:59", "Clock.cpp(9): (TID 0x000000000000001F) fifteenth of March"});
+
+    const auto lines = CollectedLines(expected.size());
+    const std::string all = ReadFile(output);
+    EXPECT_EQ(lines.size(), expected.size()) << all;
+    for (const auto& wanted : expected)
+    {
+        const auto found =
+            std::find_if(lines.begin(), lines.end(),
+                         [&](const std::string& line)
+                         { return ParseLine(line) && ParseLine(line)->message == wanted.message; });
+        if (found == lines.end())
+        {
+            ADD_FAILURE() << "no line with the message \"" << wanted.message << "\" in:\n" << all;
+            continue;
+        }
+        const Parsed parsed = *ParseLine(*found);
+        SCOPED_TRACE(*found);
+        EXPECT_EQ(parsed.host, host);
+        EXPECT_EQ(parsed.program, wanted.program);
+        EXPECT_EQ(parsed.facility, "local0");
+        EXPECT_EQ(parsed.severity, wanted.severity);
+        if (!wanted.date.empty())
+        {
+            EXPECT_EQ(parsed.date, wanted.date);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Collectors, SyslogCollectorTest,
+                         ::testing::Values(Collector{"rsyslog", "usr/sbin/rsyslogd",
+                                                     "usr/lib/x86_64-linux-gnu/rsyslog", "rsyslog.conf.in",
+                                                     RsyslogArguments},
+                                           Collector{"syslog-ng", "usr/sbin/syslog-ng", "usr/lib/syslog-ng",
+                                                     "syslog-ng.conf.in", SyslogNgArguments}),
+                         [](const ::testing::TestParamInfo<Collector>& info) {
+                             return info.param.name == "rsyslog" ? std::string("Rsyslog")
+                                                                 : std::string("SyslogNg");
+                         });
+
+}  // namespace
