@@ -154,9 +154,10 @@ protected:
         packageRoot = rootVariable != nullptr ? rootVariable : "";
         if (packageRoot.empty() || !fs::exists(packageRoot / GetParam().program))
         {
-            GTEST_SKIP() << GetParam().name << " is not unpacked under \"" << packageRoot.string()
-                         << "\" (OZR_COLLECTOR_ROOT): tools/install-dependencies unpacks it, and could not "
-                            "fetch the package";
+            GTEST_SKIP()
+                << GetParam().name << " is not unpacked under \"" << packageRoot.string()
+                << "\" (OZR_COLLECTOR_ROOT): tools/install-dependencies unpacks it there, or says why "
+                   "the package could not be fetched";
         }
         fs::create_directories(work);
         port = ozr::testing::FindFreeUdpPort();
@@ -251,7 +252,7 @@ TEST_P(SyslogCollectorTest, ParsesHostProgramFacilitySeverityAndMessageOfEveryKi
     // The datagram is cut to 1024 bytes: 1021 of them, then "...".
     const std::string longText = "long " + std::string(1500, 'x');
     LogThroughEntryPoints("Gateway", Severity::Error, ++line, longText);
-    const std::size_t header = std::string("<131>Mar  5 09:07:03 ").size() + host.size() + 1 + 7 + 2;
+    const std::size_t header = ("<131>Mar  5 09:07:03 " + host + " Gateway: ").size();
     expected.push_back({"Gateway", "err", "", Body(line, longText).substr(0, 1021 - header) + "..."});
     ShutdownLogging(nullptr);
     ShutdownLogging("Gateway");
