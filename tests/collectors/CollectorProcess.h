@@ -126,6 +126,21 @@ public:
         return false;
     }
 
+    // The real user id the daemon runs as now; -1 when it has ended.
+    long UserId() const
+    {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        std::string line;
+        while (pid > 0 && std::getline(status, line))
+        {
+            if (line.rfind("Uid:", 0) == 0)
+            {
+                return std::stol(line.substr(4));
+            }
+        }
+        return -1;
+    }
+
     // SIGTERM, then SIGKILL if the daemon has not ended within five seconds.
     void Stop()
     {

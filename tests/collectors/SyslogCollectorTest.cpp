@@ -1,6 +1,6 @@
 // Real syslog collectors receive the library's datagrams: rsyslogd and syslog-ng, run from their unpacked
-// Debian packages (tools/install-dependencies puts them under OZR_COLLECTOR_ROOT), each write the fields
-// they parsed from every message, and the test checks each field.
+// Debian packages (tools/install-dependencies puts them under OZR_COLLECTOR_ROOT) as unprivileged processes,
+// each write the fields they parsed from every message, and the test checks each field.
 
 #include <unistd.h>
 
@@ -160,6 +160,11 @@ protected:
                    "the package could not be fetched";
         }
         fs::create_directories(work);
+        std::vector<std::string> command;
+        if (geteuid() == 0)
+        {
+            RunAsNobody(command);
+        }
         port = ozr::testing::FindFreeUdpPort();
         std::string config = ReadFile(fs::path(OZR_COLLECTOR_CONFIG_DIR) / GetParam().configTemplate);
         config = Replace(config, "@PORT@", std::to_string(port));
@@ -167,14 +172,28 @@ protected:
         config = Replace(config, "@OUTPUT@", output.string());
         ozr::testing::WriteFile(work / "collector.conf", config);
 
+        const auto arguments = GetParam().arguments(packageRoot, work);
+        command.insert(command.end(), arguments.begin(), arguments.end());
         collector = std::make_unique<CollectorProcess>(
-            GetParam().arguments(packageRoot, work),
+            command,
             std::vector<std::string>{"LD_LIBRARY_PATH=" +
                                      (packageRoot / GetParam().libraryDirectory).string()},
             work / "collector.log");
         ASSERT_TRUE(collector->WaitUntilListening(port, std::chrono::seconds(20)))
             << GetParam().name << " does not listen on 127.0.0.1:" << port << ":\n"
             << ReadFile(work / "collector.log");
+    }
+
+    // A test run as root still runs the daemon unprivileged, as nobody, from a copy of the packages that
+    // nobody can read (the cache may lie in root's home), writing into a folder that nobody may write to.
+    void RunAsNobody(std::vector<std::string>& command)
+    {
+        const fs::path copy = root / "packages";
+        fs::copy(packageRoot, copy, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        packageRoot = copy;
+        fs::permissions(root.Path(), fs::perms::others_exec, fs::perm_options::add);
+        fs::permissions(work, fs::perms::all);
+        command = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
     }
 
     // Waits until the collector has written `count` lines (or ten seconds passed), then stops it.
@@ -185,6 +204,7 @@ protected:
         {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
+        EXPECT_GT(collector->UserId(), 0) << GetParam().name << " runs as root, or ended early";
         collector->Stop();
         return SplitLines(ReadFile(output));
     }
