@@ -24,7 +24,7 @@ endfunction()
 
 file(REMOVE_RECURSE ${WORK_DIR})
 # Neither GoogleTest nor Google Benchmark may be needed to build the library into an application.
-set(configure_options -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON
+set(configure_options -G Ninja -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON
     -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON)
 
 if(MODE STREQUAL "install")
