@@ -5,6 +5,8 @@
 
 #include <boost/asio/dispatch.hpp>
 
+#include "SettingsWatcher.h"
+
 namespace ozr::logging
 {
 
@@ -16,7 +18,17 @@ Logger::Logger(boost::asio::io_context& ioContext, std::string configFilePath,
       config(configProvider.GetConfig()),
       verbosity(config.verbosity)
 {
+    if (config.watchSettings)
+    {
+        // Only the atomic copy: the record's verbosity matters only to SetVerbosity, which sets it, and the
+        // lock may be held by a SetVerbosity waiting for the file.
+        settingsWatcher = std::make_unique<SettingsWatcher>(
+            ioContext, configProvider.GetConfigFilePath(),
+            [this](Severity level) { verbosity.store(level, std::memory_order_relaxed); });
+    }
 }
+
+Logger::~Logger() = default;
 
 void Logger::Log(std::shared_ptr<Message const> message)
 {

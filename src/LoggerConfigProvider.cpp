@@ -17,6 +17,7 @@ namespace
 const std::optional<std::string> g_section{"OZRLogging"};
 constexpr std::string_view g_logLevelKey = "LogLevel";
 constexpr std::string_view g_logQueueKey = "LogQueue";
+constexpr std::string_view g_watchSettingsKey = "WatchSettings";
 constexpr std::string_view g_defaultLogLevel = "Warning";
 
 }  // namespace
@@ -29,7 +30,9 @@ LoggerConfig LoggerConfigProvider::GetConfig() const
     const std::string level =
         ozr::config::ini::ReadString(g_section, g_logLevelKey, g_defaultLogLevel, configFilePath);
     const bool logQueue = ozr::config::ini::ReadSwitch(g_section, g_logQueueKey, configFilePath);
-    return LoggerConfig{SeverityFromString(level.c_str()), logQueue};
+    const bool watchSettings =
+        ozr::config::ini::ReadValue(g_section, g_watchSettingsKey, 0L, configFilePath) != 0;
+    return LoggerConfig{SeverityFromString(level.c_str()), logQueue, watchSettings};
 }
 
 void LoggerConfigProvider::SetConfig(const LoggerConfig& config) const
@@ -42,6 +45,12 @@ void LoggerConfigProvider::SetConfig(const std::function<LoggerConfig()>& curren
     std::unique_lock<std::shared_mutex> lock(mutex);
     ozr::config::ini::WriteString(g_section, std::string(g_logLevelKey),
                                   SeverityToString(current().verbosity), configFilePath);
+}
+
+std::optional<Severity> LoggerConfigProvider::ReadLogLevel() const
+{
+    const std::string level = ozr::config::ini::ReadString(g_section, g_logLevelKey, {}, configFilePath);
+    return ParseSeverity(level.c_str());
 }
 
 }  // namespace ozr::logging

@@ -44,9 +44,14 @@ constexpr std::size_t IndexOf(Severity severity, std::size_t tableSize)
 
 Severity SeverityFromString(const char* text)
 {
+    return ParseSeverity(text).value_or(Severity::Warning);
+}
+
+std::optional<Severity> ParseSeverity(const char* text)
+{
     if (text == nullptr)
     {
-        return Severity::Warning;
+        return std::nullopt;
     }
     for (const Spelling& spelling : g_spellings)
     {
@@ -55,7 +60,7 @@ Severity SeverityFromString(const char* text)
             return spelling.severity;
         }
     }
-    return Severity::Warning;
+    return std::nullopt;
 }
 
 const char* SeverityToString(Severity severity)

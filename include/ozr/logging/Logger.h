@@ -16,6 +16,8 @@
 namespace ozr::logging
 {
 
+class SettingsWatcher;
+
 // One zone: its verbosity and its fixed list of appenders. Any thread may call any operation.
 class OZR_LOGGING_API ILogger
 {
@@ -39,6 +41,9 @@ public:
 // GetVerbosity, asked by every log call, reads an atomic copy of the verbosity that SetVerbosity updates
 // under the same exclusive lock, so a rejected call costs no lock of the logger's.
 //
+// With "WatchSettings=1" in the zone's file, a "LogLevel" later changed in the file is applied to that
+// copy (in memory only) on the worker thread, for as long as the logger lives.
+//
 // `Flush` queues behind the deliveries already on the strand a request to flush every appender that can.
 class OZR_LOGGING_API Logger final : public ILogger,
                                      public IFlushable,
@@ -47,6 +52,7 @@ class OZR_LOGGING_API Logger final : public ILogger,
 public:
     Logger(boost::asio::io_context& ioContext, std::string configFilePath,
            std::forward_list<std::shared_ptr<ILogAppender>> appenders);
+    ~Logger() override;
 
     void Log(std::shared_ptr<Message const> message) override;
     void SetVerbosity(Severity verbosity) override;
@@ -65,6 +71,7 @@ private:
     LoggerConfig config;
     bool shutdown = false;
     std::atomic<Severity> verbosity;
+    std::unique_ptr<SettingsWatcher> settingsWatcher;  // last: it stops calling back before the rest goes
 };
 
 }  // namespace ozr::logging

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 
@@ -14,6 +15,9 @@ struct LoggerConfig
 {
     Severity verbosity;  // "LogLevel"
     bool logQueue;       // "LogQueue": read, kept, acted on by nothing
+    // "WatchSettings": 1 applies later changes of "LogLevel" in the file while the logger lives; off
+    // when absent or anything but a number other than 0.
+    bool watchSettings = false;
 };
 
 // Reads and writes one zone's logger settings. Reads may overlap each other; a write excludes them.
@@ -34,6 +38,12 @@ public:
     // the value in memory first writes whatever is in force when its turn comes, so that overlapping
     // changes never leave the file behind memory.
     void SetConfig(const std::function<LoggerConfig()>& current) const;
+
+    // The level "LogLevel" names in the file now; nothing when the file cannot be read, lacks the key or
+    // names no level (a file caught half-written). Takes no lock, so it never waits behind a writer.
+    std::optional<Severity> ReadLogLevel() const;
+
+    const std::string& GetConfigFilePath() const { return configFilePath; }
 
 private:
     mutable std::shared_mutex mutex;

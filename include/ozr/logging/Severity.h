@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "ozr/logging/Export.h"
 
@@ -22,6 +23,9 @@ enum class Severity : std::int32_t
 // "Error", "Print", "Warning"/"Warn", "Message"/"Msg", "Info", "Trace"/"All", compared without regard to
 // ASCII case; any other text, null and the empty text give Warning.
 OZR_LOGGING_API Severity SeverityFromString(const char* text);
+
+// The severity that `text` names, under the same spellings; nothing when it names none (or is null).
+OZR_LOGGING_API std::optional<Severity> ParseSeverity(const char* text);
 
 // The canonical text of a severity; "Unknown" for a value outside the six enumerators.
 OZR_LOGGING_API const char* SeverityToString(Severity severity);

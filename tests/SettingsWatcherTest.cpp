@@ -1,0 +1,119 @@
+#include "SettingsWatcher.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+
+#include "TempDirectory.h"
+#include "ozr/config/Ini.h"
+
+namespace
+{
+
+using ozr::logging::SettingsWatcher;
+using ozr::logging::Severity;
+using ozr::testing::TempDirectory;
+using ozr::testing::WriteFile;
+
+// Inotify instances this process holds open.
+int OpenInotifyInstances()
+{
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    {
+        std::error_code error;
+        count += std::filesystem::read_symlink(entry.path(), error) == "anon_inode:inotify" ? 1 : 0;
+    }
+    return count;
+}
+
+// The context runs on the test thread, held by a work guard as the library's worker is.
+class SettingsWatcherTest : public ::testing::Test
+{
+protected:
+    std::unique_ptr<SettingsWatcher> MakeWatcher()
+    {
+        return std::make_unique<SettingsWatcher>(context, file.string(),
+                                                 [this](Severity level) { reported.push_back(level); });
+    }
+
+    // Runs the context until `count` levels have been reported; generous, since the machine may be busy.
+    void RunUntilReported(std::size_t count)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (reported.size() < count && std::chrono::steady_clock::now() < deadline)
+        {
+            context.run_for(std::chrono::milliseconds(20));
+        }
+    }
+
+    // Lets the watcher handle whatever events are pending.
+    void RunAWhile() { context.run_for(std::chrono::milliseconds(300)); }
+
+    void WriteLevel(const std::string& level) const
+    {
+        ozr::config::ini::WriteString(std::string("OZRLogging"), "LogLevel", level, file.string());
+    }
+
+    TempDirectory directory;
+    const std::filesystem::path file = directory / "Net.Logging.ini";
+    boost::asio::io_context context;
+    std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> guard{
+        context.get_executor()};
+    std::vector<Severity> reported;
+};
+
+TEST_F(SettingsWatcherTest, ReportsEachLevelWrittenInPlaceOrByRenameAndNothingUnreadable)
+{
+    WriteFile(file, "[OZRLogging]\nWatchSettings=1\nLogLevel=Warning\n");
+    const auto watcher = MakeWatcher();
+    ASSERT_TRUE(watcher->IsWatching());
+    EXPECT_EQ(reported, std::vector<Severity>{Severity::Warning}) << "the level when the watch begins";
+
+    WriteLevel("Info");  // replaced by rename
+    RunUntilReported(2);
+
+    // Caught half-written, a word that names no level, another file of the directory: nothing to report.
+    WriteFile(file, "[OZRLogging]\nWatchSettings=1\nLogLev");
+    RunAWhile();
+    WriteFile(file, "[OZRLogging]\nWatchSettings=1\nLogLevel=Debug\n");
+    RunAWhile();
+    WriteFile(directory / "Other.Logging.ini", "[OZRLogging]\nLogLevel=Error\n");
+    RunAWhile();
+
+    WriteFile(file, "[OZRLogging]\nWatchSettings=1\nLogLevel=Trace\n");  // in place
+    RunUntilReported(3);
+    RunAWhile();
+    EXPECT_EQ(reported, (std::vector<Severity>{Severity::Warning, Severity::Info, Severity::Trace}));
+}
+
+TEST_F(SettingsWatcherTest, AWaitingWatchKeepsNoRunLoopAliveAndEndsWithTheWatcher)
+{
+    WriteFile(file, "[OZRLogging]\nLogLevel=Info\n");
+    auto watcher = MakeWatcher();
+    ASSERT_TRUE(watcher->IsWatching());
+    EXPECT_EQ(OpenInotifyInstances(), 1);
+
+    guard.reset();
+    context.restart();
+    context.run();  // returns: only the watch waits
+
+    guard.emplace(context.get_executor());
+    context.restart();
+    watcher.reset();
+    WriteLevel("Error");
+    RunAWhile();
+    EXPECT_EQ(reported, std::vector<Severity>{Severity::Info}) << "nothing after the watcher is gone";
+    EXPECT_EQ(OpenInotifyInstances(), 0);
+}
+
+}  // namespace
