@@ -1,9 +1,7 @@
 // A tour of the logging library: two zones with their own settings files, messages of every severity
-// from several threads, a verbosity change written back to its file, rotation, and optional syslog
-// forwarding. Everything is written below one folder of the demo's own (./ostrel-demo by default).
-
-#include <sys/syscall.h>
-#include <unistd.h>
+// from several threads, a verbosity change written back to its file, a level changed on disk by a
+// second process and applied live, rotation, and optional syslog forwarding. Everything is written below
+// one folder of the demo's own (./ostrel-demo by default).
 
 #include <chrono>
 #include <exception>
@@ -15,7 +13,9 @@
 
 #include "DemoOptions.h"
 #include "DemoWorkspace.h"
-#include "ozr/logging/Logging.h"
+#include "SecondProcess.h"
+#include "ozr/logging/Log.h"
+#include "ozr/logging/LoggerManager.h"
 
 namespace
 {
@@ -28,17 +28,6 @@ constexpr const char* Gateway = "Gateway";
 constexpr const char* Storage = "Storage";
 constexpr int WorkerThreadCount = 3;
 constexpr int StoredBlockCount = 8;
-
-// The library prints whatever identifier the application passes; the kernel's thread id is the one that
-// tools such as top -H show.
-unsigned long CurrentThreadId()
-{
-    return static_cast<unsigned long>(syscall(SYS_gettid));
-}
-
-// How an application typically wraps ToLog: the source position and thread come in by themselves.
-#define DEMO_LOG(zone, severity, ...) \
-    ozr::logging::ToLog(zone, severity, __FILE__, __LINE__, CurrentThreadId(), __VA_ARGS__)
 
 // Output runs on the library's worker thread; a short pause lets it print the previous step's lines
 // before the next heading.
@@ -53,10 +42,11 @@ void LogEverySeverity(int worker)
     for (const Severity severity : {Severity::Error, Severity::Print, Severity::Warning, Severity::Message,
                                     Severity::Info, Severity::Trace})
     {
-        DEMO_LOG(Gateway, severity, "Worker %d: message of severity %s", worker,
-                 ozr::logging::SeverityToString(severity));
-        DEMO_LOG(Storage, severity, "Worker %d: message of severity %s", worker,
-                 ozr::logging::SeverityToString(severity));
+        // OZR_LOG fills in the source position and the calling thread's kernel thread id.
+        OZR_LOG(Gateway, severity, "Worker %d: message of severity %s", worker,
+                ozr::logging::SeverityToString(severity));
+        OZR_LOG(Storage, severity, "Worker %d: message of severity %s", worker,
+                ozr::logging::SeverityToString(severity));
     }
 }
 
@@ -83,8 +73,37 @@ void ChangeVerbosity(const DemoWorkspace& workspace)
     ozr::logging::SetLoggingVerbosity(Severity::Warning, Gateway);
     std::cout << "   after:  " << DemoWorkspace::FindSettingLine(file, "LogLevel") << '\n';
     std::cout << "   Now only the Warning of the next two calls appears; the Info is dropped." << std::endl;
-    DEMO_LOG(Gateway, Severity::Info, "This Info message is filtered out");
-    DEMO_LOG(Gateway, Severity::Warning, "Disk usage at %d%%", 91);
+    OZR_LOG_INFO(Gateway, "This Info message is filtered out");
+    OZR_LOG_WARNING(Gateway, "Disk usage at %d%%", 91);
+}
+
+// Gateway's settings file holds WatchSettings=1, so the running demo follows changes of its level on
+// disk. How long the change took to arrive is measured by asking the zone's logger.
+void ChangeLevelFromASecondProcess(const DemoWorkspace& workspace)
+{
+    const std::vector<std::string> command{OZR_LOGLEVEL_TOOL, "--config-dir",
+                                           workspace.ConfigDirectory().string(), Gateway, "Info"};
+    Say("A second process sets Gateway's level on disk; Gateway.Logging.ini holds WatchSettings=1, so the\n"
+        "   running demo applies it without a restart (and without writing anything back):");
+    std::cout << "   $ " << ozr::demo::ShowCommand(command) << std::endl;
+    const auto start = std::chrono::steady_clock::now();
+    if (ozr::demo::RunSecondProcess(command) != 0)
+    {
+        std::cout << "   the tool failed; Gateway keeps its level" << std::endl;
+        return;
+    }
+    const auto logger = ozr::logging::GetLoggerManager().GetLogger(Gateway);
+    while (logger->GetVerbosity() != Severity::Info &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    std::cout << "   " << DemoWorkspace::FindSettingLine(workspace.ZoneConfigFile(Gateway), "LogLevel")
+              << " applied by the running demo " << elapsed.count() << " ms after the tool started"
+              << std::endl;
+    OZR_LOG_INFO(Gateway, "Info messages pass again after the live change");
 }
 
 void Rotate()
@@ -92,7 +111,7 @@ void Rotate()
     Say("Storage rotates after every line (MaxFileSizeMB=0) and keeps 4 files (MaxFileCount=4).");
     for (int block = 1; block <= StoredBlockCount; ++block)
     {
-        DEMO_LOG(Storage, Severity::Info, "Stored block %d of %d", block, StoredBlockCount);
+        OZR_LOG_INFO(Storage, "Stored block %d of %d", block, StoredBlockCount);
     }
 }
 
@@ -140,6 +159,7 @@ void RunDemo(const ozr::demo::DemoOptions& options)
 
     LogFromSeveralThreads();
     ChangeVerbosity(workspace);
+    ChangeLevelFromASecondProcess(workspace);
     Rotate();
 
     // The last ShutdownLogging returns once every queued line has been written (and sent).
