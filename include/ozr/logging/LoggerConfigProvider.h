@@ -15,8 +15,8 @@ struct LoggerConfig
 {
     Severity verbosity;  // "LogLevel"
     bool logQueue;       // "LogQueue": read, kept, acted on by nothing
-    // "WatchSettings": 1 applies later changes of "LogLevel" in the file while the logger lives; off
-    // when absent or anything but a number other than 0.
+    // "WatchSettings": on (1) applies later changes of "LogLevel" in the file while the logger lives. On
+    // when the text starts with a number other than 0; off when absent, 0 or not a number.
     bool watchSettings = false;
 };
 
