@@ -34,7 +34,8 @@ struct WatchedName
 }  // namespace
 
 // The state shared between the watcher and the read waiting on the context, which may outlive it.
-// Lock order: `handlerMutex` is a leaf; `onLevel` takes no lock.
+// Lock order: `handlerMutex` is a leaf, held only around the call of `onLevel`, which takes no lock; no
+// lock is held while the file is read, and the settings file's own lock is never taken.
 class SettingsWatcher::Watch : public std::enable_shared_from_this<Watch>
 {
 public:
