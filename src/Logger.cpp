@@ -16,15 +16,14 @@ Logger::Logger(boost::asio::io_context& ioContext, std::string configFilePath,
       appenders(std::move(appenderList)),
       configProvider(std::move(configFilePath)),
       config(configProvider.GetConfig()),
-      verbosity(config.verbosity)
+      verbosity(config.verbosity),
+      lastSetVerbosity(config.verbosity)
 {
     if (config.watchSettings)
     {
-        // Only the atomic copy: the record's verbosity matters only to SetVerbosity, which sets it, and the
-        // lock may be held by a SetVerbosity waiting for the file.
-        settingsWatcher = std::make_unique<SettingsWatcher>(
-            ioContext, configProvider.GetConfigFilePath(),
-            [this](Severity level) { verbosity.store(level, std::memory_order_relaxed); });
+        settingsWatcher =
+            std::make_unique<SettingsWatcher>(ioContext, configProvider.GetConfigFilePath(),
+                                              [this](Severity level) { ApplyWatchedVerbosity(level); });
     }
 }
 
@@ -46,13 +45,36 @@ void Logger::SetVerbosity(Severity newVerbosity)
         // Memory first: the value stays in force even when the write below throws.
         config.verbosity = newVerbosity;
         verbosity.store(newVerbosity, std::memory_order_relaxed);
+        lastSetVerbosity.store(newVerbosity, std::memory_order_relaxed);
     }
     // Written without the logger's lock, since the write may wait for another process's lock on the file.
     // It writes the value in force when its turn comes, so overlapping changes never leave the file behind.
     configProvider.SetConfig(
         [this] {
-            return LoggerConfig{verbosity.load(std::memory_order_relaxed), config.logQueue};
+            return LoggerConfig{lastSetVerbosity.load(std::memory_order_relaxed), config.logQueue};
         });
+}
+
+void Logger::SetWatchedVerbosityObserver(std::function<void()> observer)
+{
+    std::unique_lock<std::shared_mutex> lock(mutex);
+    verbosityObserver = std::move(observer);
+}
+
+// On the worker (and once in the constructor). The lock is held briefly only: nothing holds it while
+// waiting for a file.
+void Logger::ApplyWatchedVerbosity(Severity level)
+{
+    std::function<void()> observer;
+    {
+        std::shared_lock<std::shared_mutex> lock(mutex);
+        verbosity.store(level, std::memory_order_relaxed);
+        observer = verbosityObserver;
+    }
+    if (observer)
+    {
+        observer();
+    }
 }
 
 Severity Logger::GetVerbosity() const

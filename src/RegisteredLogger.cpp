@@ -3,10 +3,42 @@
 namespace ozr::logging
 {
 
+namespace
+{
+
+// Publishes the logger's verbosity, and again if it changed meanwhile: whichever caller publishes last
+// has seen the logger's final value afterwards.
+void Publish(ZoneEntry& entry, std::uint32_t generation, const ILogger& logger) noexcept
+{
+    for (;;)
+    {
+        const Severity verbosity = logger.GetVerbosity();
+        if (!entry.Update(generation, verbosity) || logger.GetVerbosity() == verbosity)
+        {
+            return;
+        }
+    }
+}
+
+}  // namespace
+
 RegisteredLogger::RegisteredLogger(std::shared_ptr<ILogger> logger, std::shared_ptr<ZoneEntry> entry,
                                    std::uint32_t generation)
     : logger(std::move(logger)), entry(std::move(entry)), generation(generation)
 {
+    // A level that the zone's settings file puts in force reaches log calls too. The logger, which calls
+    // the observer, may outlive this registration; the entry is held weakly, since it holds the logger.
+    if (auto* const watched = dynamic_cast<Logger*>(this->logger.get()))
+    {
+        watched->SetWatchedVerbosityObserver(
+            [weakEntry = std::weak_ptr<ZoneEntry>(this->entry), generation, watched]
+            {
+                if (const auto entry = weakEntry.lock())
+                {
+                    Publish(*entry, generation, *watched);
+                }
+            });
+    }
 }
 
 void RegisteredLogger::Flush(std::shared_ptr<void> done) const
@@ -60,18 +92,9 @@ void RegisteredLogger::Reactivate() noexcept
     shutdown.store(false, std::memory_order_relaxed);
 }
 
-// Publishes the logger's verbosity, and again if it changed meanwhile: whichever caller publishes last
-// has seen the logger's final value afterwards.
 void RegisteredLogger::PublishVerbosity() noexcept
 {
-    for (;;)
-    {
-        const Severity verbosity = logger->GetVerbosity();
-        if (!entry->Update(generation, verbosity) || logger->GetVerbosity() == verbosity)
-        {
-            return;
-        }
-    }
+    Publish(*entry, generation, *logger);
 }
 
 }  // namespace ozr::logging

@@ -85,10 +85,10 @@ TEST_F(WatchedSettingsTest, LevelsChangedByOtherProcessesApplyLiveOnlyWhereWatch
     EXPECT_TRUE(RunChild([&] { std::ofstream(netFile, std::ios::trunc) << edited; }));
     EXPECT_TRUE(VerbosityBecomes("Net", Severity::Trace));
     ToLog("Net", Severity::Trace, __FILE__, __LINE__, 1, "traced");
+    EXPECT_EQ(ReadFile(netFile), edited) << "never written back";
 
     ShutdownLogging("Fixed");
     ShutdownLogging("Net");
-    EXPECT_EQ(ReadFile(netFile), edited) << "never written back";
     EXPECT_EQ(Texts(ReadLines(LogFile("Net"))), (std::vector<std::string>{"child", "traced"}));
 }
 

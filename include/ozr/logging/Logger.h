@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <forward_list>
+#include <functional>
 #include <memory>
 #include <shared_mutex>
 #include <string>
@@ -41,8 +42,9 @@ public:
 // GetVerbosity, asked by every log call, reads an atomic copy of the verbosity that SetVerbosity updates
 // under the same exclusive lock, so a rejected call costs no lock of the logger's.
 //
-// With "WatchSettings=1" in the zone's file, a "LogLevel" later changed in the file is applied to that
-// copy (in memory only) on the worker thread, for as long as the logger lives.
+// With "WatchSettings=1" in the zone's file, a "LogLevel" later changed in the file is put in force (in
+// memory only) on the worker thread, for as long as the logger lives. SetVerbosity writes the level last
+// given to it, never one the watcher read, so a change made here is not undone by an older file.
 //
 // `Flush` queues behind the deliveries already on the strand a request to flush every appender that can.
 class OZR_LOGGING_API Logger final : public ILogger,
@@ -61,7 +63,12 @@ public:
     bool IsShutdown() const override;
     void Flush(std::shared_ptr<void> done) override;
 
+    // Called after each level the settings file puts in force, on the worker, so that a copy of the
+    // verbosity kept elsewhere follows it. Takes no lock of the logger's when called.
+    void SetWatchedVerbosityObserver(std::function<void()> observer);
+
 private:
+    void ApplyWatchedVerbosity(Severity level);
     void Deliver(std::shared_ptr<Message const> message) const;
 
     boost::asio::io_context::strand strand;
@@ -70,7 +77,9 @@ private:
     LoggerConfigProvider configProvider;
     LoggerConfig config;
     bool shutdown = false;
-    std::atomic<Severity> verbosity;
+    std::atomic<Severity> verbosity;                   // in force
+    std::atomic<Severity> lastSetVerbosity;            // given to SetVerbosity last: what the file gets
+    std::function<void()> verbosityObserver;           // guarded by `mutex`
     std::unique_ptr<SettingsWatcher> settingsWatcher;  // last: it stops calling back before the rest goes
 };
 
