@@ -57,23 +57,17 @@ void Logger::SetVerbosity(Severity newVerbosity)
 
 void Logger::SetWatchedVerbosityObserver(std::function<void()> observer)
 {
-    std::unique_lock<std::shared_mutex> lock(mutex);
-    verbosityObserver = std::move(observer);
+    std::atomic_store(&verbosityObserver, std::make_shared<const std::function<void()>>(std::move(observer)));
 }
 
-// On the worker (and once in the constructor). The lock is held briefly only: nothing holds it while
-// waiting for a file.
+// On the worker (and once in the constructor).
 void Logger::ApplyWatchedVerbosity(Severity level)
 {
-    std::function<void()> observer;
+    verbosity.store(level, std::memory_order_relaxed);
+    const auto observer = std::atomic_load(&verbosityObserver);
+    if (observer && *observer)
     {
-        std::shared_lock<std::shared_mutex> lock(mutex);
-        verbosity.store(level, std::memory_order_relaxed);
-        observer = verbosityObserver;
-    }
-    if (observer)
-    {
-        observer();
+        (*observer)();
     }
 }
 

@@ -77,9 +77,10 @@ private:
     LoggerConfigProvider configProvider;
     LoggerConfig config;
     bool shutdown = false;
-    std::atomic<Severity> verbosity;                   // in force
-    std::atomic<Severity> lastSetVerbosity;            // given to SetVerbosity last: what the file gets
-    std::function<void()> verbosityObserver;           // guarded by `mutex`
+    std::atomic<Severity> verbosity;         // in force
+    std::atomic<Severity> lastSetVerbosity;  // given to SetVerbosity last: what the file gets
+    // Read and replaced only through std::atomic_load and std::atomic_store: the worker takes no lock.
+    std::shared_ptr<const std::function<void()>> verbosityObserver;
     std::unique_ptr<SettingsWatcher> settingsWatcher;  // last: it stops calling back before the rest goes
 };
 
