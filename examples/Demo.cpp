@@ -130,6 +130,21 @@ void ShowStorageFiles(const DemoWorkspace& workspace)
     }
 }
 
+// What the library did, counted since the demo started: how an application learns that lines were
+// dropped, since the library itself prints nothing about its failures.
+void ShowCounters()
+{
+    const ozr::logging::LoggingStatistics counters = ozr::logging::GetLoggingStatistics();
+    std::cout << "\n== Counters (GetLoggingStatistics):\n"
+              << "   accepted log calls     " << counters.accepted << '\n'
+              << "   file lines written     " << counters.fileLinesWritten << ", dropped "
+              << counters.fileLinesDropped << '\n'
+              << "   rotations              " << counters.rotations << '\n'
+              << "   console lines written  " << counters.consoleLinesWritten << '\n'
+              << "   syslog datagrams sent  " << counters.syslogDatagramsSent << ", messages dropped "
+              << counters.syslogMessagesDropped << '\n';
+}
+
 void ShowResults(const DemoWorkspace& workspace)
 {
     Say("Done. Settings files in " + workspace.ConfigDirectory().string() + ":");
@@ -166,6 +181,7 @@ void RunDemo(const ozr::demo::DemoOptions& options)
     ozr::logging::ShutdownLogging(Storage);
     ozr::logging::ShutdownLogging(Gateway);
     ShowResults(workspace);
+    ShowCounters();
 }
 
 }  // namespace
