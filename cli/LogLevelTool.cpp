@@ -129,8 +129,10 @@ void CheckReadable(const std::string& file)
 int PrintLevel(const std::string& file)
 {
     CheckReadable(file);
-    const ozr::logging::LoggerConfig config = ozr::logging::LoggerConfigProvider(file).GetConfig();
-    std::cout << ozr::logging::SeverityToString(config.verbosity) << '\n';
+    // A missing or unknown level reads as Warning, as it does for the library.
+    const Severity level =
+        ozr::logging::LoggerConfigProvider(file).ReadLogLevel().value_or(Severity::Warning);
+    std::cout << ozr::logging::SeverityToString(level) << '\n';
     return 0;
 }
 

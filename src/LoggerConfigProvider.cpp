@@ -18,7 +18,6 @@ const std::optional<std::string> g_section{"OZRLogging"};
 constexpr std::string_view g_logLevelKey = "LogLevel";
 constexpr std::string_view g_logQueueKey = "LogQueue";
 constexpr std::string_view g_watchSettingsKey = "WatchSettings";
-constexpr std::string_view g_defaultLogLevel = "Warning";
 
 }  // namespace
 
@@ -27,12 +26,11 @@ LoggerConfigProvider::LoggerConfigProvider(std::string path) : configFilePath(st
 LoggerConfig LoggerConfigProvider::GetConfig() const
 {
     std::shared_lock<std::shared_mutex> lock(mutex);
-    const std::string level =
-        ozr::config::ini::ReadString(g_section, g_logLevelKey, g_defaultLogLevel, configFilePath);
+    const Severity level = ReadLogLevel().value_or(Severity::Warning);
     const bool logQueue = ozr::config::ini::ReadSwitch(g_section, g_logQueueKey, configFilePath);
     const bool watchSettings =
         ozr::config::ini::ReadValue(g_section, g_watchSettingsKey, 0L, configFilePath) != 0;
-    return LoggerConfig{SeverityFromString(level.c_str()), logQueue, watchSettings};
+    return LoggerConfig{level, logQueue, watchSettings};
 }
 
 void LoggerConfigProvider::SetConfig(const LoggerConfig& config) const

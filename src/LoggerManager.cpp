@@ -387,21 +387,12 @@ void LoggerManager::LeaveParentStateIfForked()
 void LoggerManager::AbandonParentState()
 {
     auto& abandoned = AbandonedParentState();
-    for (const auto& entry : zones->Entries())
-    {
-        entry->Withdraw();
-        if (entry->logger)
-        {
-            abandoned.push_back(std::move(entry->logger));
-            entry->logger.reset();
-        }
-    }
+    DetachedWorker parentWorker = DetachWorker(true);
+    abandoned.insert(abandoned.end(), parentWorker.loggers.begin(), parentWorker.loggers.end());
+    abandoned.push_back(std::make_shared<std::deque<std::thread>>(std::move(parentWorker.threads)));
+    abandoned.push_back(std::shared_ptr<void>(std::move(parentWorker.guard)));
     abandoned.push_back(std::shared_ptr<void>(std::move(appenderManager)));
-    abandoned.push_back(std::make_shared<std::deque<std::thread>>(std::move(threads)));
-    abandoned.push_back(std::shared_ptr<void>(std::move(workGuard)));
     abandoned.push_back(std::shared_ptr<void>(std::move(ioContext)));
-    threads.clear();
-    messagesWithoutWorker = 0;
     forkedFromParent = false;
 }
 

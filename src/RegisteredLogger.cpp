@@ -22,31 +22,25 @@ void Publish(ZoneEntry& entry, std::uint32_t generation, const ILogger& logger) 
 
 }  // namespace
 
-RegisteredLogger::RegisteredLogger(std::shared_ptr<ILogger> logger, std::shared_ptr<ZoneEntry> entry,
+RegisteredLogger::RegisteredLogger(std::shared_ptr<Logger> logger, std::shared_ptr<ZoneEntry> entry,
                                    std::uint32_t generation)
     : logger(std::move(logger)), entry(std::move(entry)), generation(generation)
 {
     // A level that the zone's settings file puts in force reaches log calls too. The logger, which calls
     // the observer, may outlive this registration; the entry is held weakly, since it holds the logger.
-    if (auto* const watched = dynamic_cast<Logger*>(this->logger.get()))
-    {
-        watched->SetWatchedVerbosityObserver(
-            [weakEntry = std::weak_ptr<ZoneEntry>(this->entry), generation, watched]
+    this->logger->SetWatchedVerbosityObserver(
+        [weakEntry = std::weak_ptr<ZoneEntry>(this->entry), generation, watched = this->logger.get()]
+        {
+            if (const auto entry = weakEntry.lock())
             {
-                if (const auto entry = weakEntry.lock())
-                {
-                    Publish(*entry, generation, *watched);
-                }
-            });
-    }
+                Publish(*entry, generation, *watched);
+            }
+        });
 }
 
 void RegisteredLogger::Flush(std::shared_ptr<void> done) const
 {
-    if (auto* flushable = dynamic_cast<IFlushable*>(logger.get()))
-    {
-        flushable->Flush(std::move(done));
-    }
+    logger->Flush(std::move(done));
 }
 
 void RegisteredLogger::Log(std::shared_ptr<Message const> message)

@@ -19,7 +19,7 @@ namespace ozr::logging
 class RegisteredLogger final : public ILogger
 {
 public:
-    RegisteredLogger(std::shared_ptr<ILogger> logger, std::shared_ptr<ZoneEntry> entry,
+    RegisteredLogger(std::shared_ptr<Logger> logger, std::shared_ptr<ZoneEntry> entry,
                      std::uint32_t generation);
 
     void Log(std::shared_ptr<Message const> message) override;
@@ -37,7 +37,7 @@ public:
 private:
     void PublishVerbosity() noexcept;
 
-    const std::shared_ptr<ILogger> logger;
+    const std::shared_ptr<Logger> logger;
     const std::shared_ptr<ZoneEntry> entry;
     const std::uint32_t generation;
     std::atomic<bool> shutdown{false};

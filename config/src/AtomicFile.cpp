@@ -24,20 +24,6 @@ constexpr int g_maxNameAttempts = 100;
 
 std::atomic<unsigned> g_temporaryCounter{0};
 
-// Repeats a call that a signal interrupted.
-template <typename Call>
-auto RetryOnInterrupt(Call call)
-{
-    for (;;)
-    {
-        const auto result = call();
-        if (result >= 0 || errno != EINTR)
-        {
-            return result;
-        }
-    }
-}
-
 std::filesystem::path DirectoryOf(const std::filesystem::path& path)
 {
     return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
@@ -164,16 +150,16 @@ std::string ReadAll(int fd, const std::string& path)
     char buffer[65536];
     for (;;)
     {
-        const ssize_t result = ::read(fd, buffer, sizeof buffer);
+        const ssize_t result = RetryOnInterrupt([&] { return ::read(fd, buffer, sizeof buffer); });
         if (result == 0)
         {
             return text;
         }
-        if (result < 0 && errno != EINTR)
+        if (result < 0)
         {
             ThrowLastError("read", path);
         }
-        text.append(buffer, result > 0 ? static_cast<std::size_t>(result) : 0);
+        text.append(buffer, static_cast<std::size_t>(result));
     }
 }
 

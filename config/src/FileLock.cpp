@@ -65,15 +65,15 @@ void UnlockInChild()
 int OpenLockFile(const std::string& lockPath)
 {
     const std::lock_guard<std::mutex> lock(g_descriptorMutex);
-    int fd = -1;
-    do
-    {
-        fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, g_newFileMode);
-        if (fd < 0 && errno == EACCES)
+    const int fd = RetryOnInterrupt(
+        [&]
         {
-            fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-        }
-    } while (fd < 0 && errno == EINTR);
+            const int readWrite =
+                ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, g_newFileMode);
+            return readWrite < 0 && errno == EACCES
+                       ? ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY)
+                       : readWrite;
+        });
     if (fd < 0)
     {
         ThrowLastError("open the lock file", lockPath);

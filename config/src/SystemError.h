@@ -20,4 +20,18 @@ namespace ozr::config::ini::detail
     ThrowSystemError(errno, action, path);
 }
 
+// Repeats a system call that a signal interrupted; any other result is returned as it is.
+template <typename Call>
+auto RetryOnInterrupt(Call call)
+{
+    for (;;)
+    {
+        const auto result = call();
+        if (result >= 0 || errno != EINTR)
+        {
+            return result;
+        }
+    }
+}
+
 }  // namespace ozr::config::ini::detail

@@ -5,6 +5,10 @@
 #include <string_view>
 #include <utility>
 
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/io_context_strand.hpp>
+#include <boost/asio/post.hpp>
+
 #include "appender/LineBatch.h"
 
 namespace ozr::logging::appender
@@ -18,19 +22,45 @@ namespace ozr::logging::appender
 class PendingLines
 {
 public:
-    struct Added
+    // Takes a line handed to `owner`, a batching appender. The first line of a batch queues one job on
+    // `strand` that writes the batch with `write`; the job holds `owner`, so it may outlive the owner's
+    // owners. On the thread that runs the context a full batch is written at once: the queued job could
+    // not start before this delivery returns.
+    template <typename Owner, typename Write>
+    void Add(std::string_view line, boost::asio::io_context::strand& strand, Owner& owner, Write write)
     {
-        bool queueJob;  // the first line of a batch: queue the write job
-        bool full;      // the batch reached its bound
-    };
-
-    Added Add(std::string_view line)
-    {
-        std::lock_guard<std::mutex> lock(linesMutex);
-        pending->Add(line);
-        return Added{!std::exchange(jobQueued, true), pending->IsFull()};
+        bool queueJob = false;
+        bool full = false;
+        {
+            std::lock_guard<std::mutex> lock(linesMutex);
+            pending->Add(line);
+            queueJob = !std::exchange(jobQueued, true);
+            full = pending->IsFull();
+        }
+        if (queueJob)
+        {
+            boost::asio::post(strand,
+                              [this, self = owner.shared_from_this(), write]
+                              {
+                                  JobStarted();
+                                  WriteWith(write);
+                              });
+        }
+        if (full && strand.context().get_executor().running_in_this_thread())
+        {
+            WriteWith(write);
+        }
     }
 
+    // Writes, on `strand`, every line added so far, then releases `done`.
+    template <typename Owner, typename Write>
+    void Flush(boost::asio::io_context::strand& strand, Owner& owner, std::shared_ptr<void> done, Write write)
+    {
+        boost::asio::dispatch(strand, [this, self = owner.shared_from_this(), done = std::move(done), write]
+                              { WriteWith(write); });
+    }
+
+private:
     // The queued job has started: lines added from now on queue another one.
     void JobStarted()
     {
@@ -40,7 +70,7 @@ public:
 
     // Hands the waiting lines to `write` as one batch; writes run one at a time, in order.
     template <typename Write>
-    void WriteWith(Write write)
+    void WriteWith(const Write& write)
     {
         std::lock_guard<std::mutex> writeLock(writeMutex);
         {
@@ -51,7 +81,6 @@ public:
         write(*writing);
     }
 
-private:
     std::mutex writeMutex;
     std::mutex linesMutex;
     std::unique_ptr<LineBatch> pending = std::make_unique<LineBatch>();

@@ -83,8 +83,9 @@ public:
     // InitialiseLogger or after the last ShutdownLogger); later ones are dropped until a worker starts.
     static constexpr std::size_t MaxMessagesWithoutWorker = 10000;
 
-    // Returns once everything logged before the call has been written, sent or dropped and standard
-    // output has been flushed. Returns at once when no worker runs, or on the worker itself.
+    // Returns once everything logged before the call has been written, sent or dropped (the console's
+    // batches end with a flush of standard output). Returns at once when no worker runs, or on the worker
+    // itself.
     void Flush();
 
 private:

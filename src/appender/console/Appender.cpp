@@ -3,9 +3,6 @@
 #include <iostream>
 #include <utility>
 
-#include <boost/asio/dispatch.hpp>
-#include <boost/asio/post.hpp>
-
 #include "LoggingCounters.h"
 #include "appender/LineBatch.h"
 #include "appender/PendingLines.h"
@@ -46,33 +43,12 @@ void Appender::Log(std::shared_ptr<Message const> message)
     {
         return;
     }
-    const PendingLines::Added added = pending->Add(FormatSharedLine(formatter, std::move(message)));
-    if (added.queueJob)
-    {
-        boost::asio::post(strand, [self = shared_from_this()] { self->WriteQueuedBatch(); });
-    }
-    // On the worker a full batch is written now; on any other thread the queued job writes it.
-    if (added.full && strand.context().get_executor().running_in_this_thread())
-    {
-        WritePendingLines();
-    }
+    pending->Add(FormatSharedLine(formatter, std::move(message)), strand, *this, WriteToStandardOutput);
 }
 
 void Appender::Flush(std::shared_ptr<void> done)
 {
-    boost::asio::dispatch(strand,
-                          [self = shared_from_this(), done = std::move(done)] { self->WritePendingLines(); });
-}
-
-void Appender::WriteQueuedBatch()
-{
-    pending->JobStarted();
-    WritePendingLines();
-}
-
-void Appender::WritePendingLines()
-{
-    pending->WriteWith(WriteToStandardOutput);
+    pending->Flush(strand, *this, std::move(done), WriteToStandardOutput);
 }
 
 }  // namespace ozr::logging::appender::console

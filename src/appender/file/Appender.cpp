@@ -11,9 +11,6 @@
 #include <system_error>
 #include <utility>
 
-#include <boost/asio/dispatch.hpp>
-#include <boost/asio/post.hpp>
-
 #include "LoggingCounters.h"
 #include "appender/LineBatch.h"
 #include "appender/PendingLines.h"
@@ -79,22 +76,13 @@ void Appender::Log(std::shared_ptr<Message const> message)
     {
         return;
     }
-    const PendingLines::Added added = pending->Add(FormatSharedLine(formatter, std::move(message)));
-    if (added.queueJob)
-    {
-        boost::asio::post(strand, [self = shared_from_this()] { self->WriteQueuedBatch(); });
-    }
-    // On the worker a full batch is written now; on any other thread the queued job writes it.
-    if (added.full && strand.context().get_executor().running_in_this_thread())
-    {
-        WritePendingLines();
-    }
+    pending->Add(FormatSharedLine(formatter, std::move(message)), strand, *this,
+                 [this](const LineBatch& batch) { WriteBatch(batch); });
 }
 
 void Appender::Flush(std::shared_ptr<void> done)
 {
-    boost::asio::dispatch(strand,
-                          [self = shared_from_this(), done = std::move(done)] { self->WritePendingLines(); });
+    pending->Flush(strand, *this, std::move(done), [this](const LineBatch& batch) { WriteBatch(batch); });
 }
 
 std::string Appender::GetLogFileName(std::uint64_t index) const
@@ -156,17 +144,6 @@ std::vector<std::uint64_t> Appender::ListRotatableIndices() const
     }
     std::sort(indices.begin(), indices.end(), std::greater<>());
     return indices;
-}
-
-void Appender::WriteQueuedBatch()
-{
-    pending->JobStarted();
-    WritePendingLines();
-}
-
-void Appender::WritePendingLines()
-{
-    pending->WriteWith([this](const LineBatch& batch) { WriteBatch(batch); });
 }
 
 // Equivalent to writing the lines one at a time: the file is rotated after each line that takes it past

@@ -249,7 +249,7 @@ void Appender::OnSent(const error_code& error)
     // again would abort the new connection.
     if (error && !connecting)
     {
-        socket.close();  // the throwing variant, as above
+        socket.close();  // the throwing variant: a failing close leaves to the worker's run loop
     }
 }
 

@@ -37,9 +37,6 @@ public:
     void Flush(std::shared_ptr<void> done) override;
 
 private:
-    void WriteQueuedBatch();
-    void WritePendingLines();
-
     boost::asio::io_context::strand strand;
     const IMessageFormatter& formatter;
     const std::unique_ptr<PendingLines> pending;

@@ -55,10 +55,8 @@ public:
     void RotateLogFiles() const;
 
 private:
-    // The queued job of a batch, run on the strand, and writing whatever waits (also from `Log` on the
-    // worker, when a batch is full).
-    void WriteQueuedBatch();
-    void WritePendingLines();
+    // Writes one batch of lines: run on the strand by the batch's job, or from `Log` on the worker when a
+    // batch is full.
     void WriteBatch(const LineBatch& batch) const;
     // One past the line after which the file, now `size` bytes long, must be rotated; `last` if none.
     std::size_t EndOfSegment(const LineBatch& batch, std::size_t first, std::size_t last,
