@@ -1,5 +1,6 @@
 #include "ozr/logging/Logger.h"
 
+#include <exception>
 #include <mutex>
 #include <utility>
 
@@ -9,6 +10,14 @@
 
 namespace ozr::logging
 {
+
+namespace
+{
+
+// Queue memory kept between batches; what a burst grew beyond it is released after delivery.
+constexpr std::size_t RetainedQueueCapacity = 4096;
+
+}  // namespace
 
 Logger::Logger(boost::asio::io_context& ioContext, std::string configFilePath,
                std::forward_list<std::shared_ptr<ILogAppender>> appenderList)
@@ -29,13 +38,41 @@ Logger::Logger(boost::asio::io_context& ioContext, std::string configFilePath,
 
 Logger::~Logger() = default;
 
+// Inside one of this logger's own deliveries the message is delivered at once, nested, before the outer
+// delivery goes on. Otherwise it joins the queue; the first message after a task took the queue
+// dispatches the next task.
 void Logger::Log(std::shared_ptr<Message const> message)
 {
-    // The task keeps the logger alive: it may wait on a context that no worker runs, long after the
-    // manager's registry let go of the logger. Runs inline when already on this strand (or on an idle
-    // strand of the thread running the context); queued otherwise.
-    boost::asio::dispatch(strand, [self = shared_from_this(), message = std::move(message)]() mutable
-                          { self->Deliver(std::move(message)); });
+    if (strand.running_in_this_thread())
+    {
+        Deliver(std::move(message));
+        return;
+    }
+    bool dispatchDelivery = false;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        queued.push_back(std::move(message));
+        dispatchDelivery = !std::exchange(deliveryDispatched, true);
+    }
+    if (dispatchDelivery)
+    {
+        DispatchDelivery();
+    }
+}
+
+// The task keeps the logger alive: it may wait on a context that no worker runs, long after the manager's
+// registry let go of the logger. Runs inline on an idle strand of the thread running the context; queued
+// otherwise. The first exception an appender threw leaves the task once the whole batch is delivered.
+void Logger::DispatchDelivery()
+{
+    boost::asio::dispatch(strand,
+                          [self = shared_from_this()]
+                          {
+                              if (const std::exception_ptr failure = self->DeliverQueued())
+                              {
+                                  std::rethrow_exception(failure);
+                              }
+                          });
 }
 
 void Logger::SetVerbosity(Severity newVerbosity)
@@ -93,6 +130,7 @@ void Logger::Flush(std::shared_ptr<void> done)
     boost::asio::dispatch(strand,
                           [self = shared_from_this(), done = std::move(done)]
                           {
+                              self->DeliverQueued();
                               for (const auto& appender : self->appenders)
                               {
                                   if (auto* flushable = dynamic_cast<IFlushable*>(appender.get()))
@@ -101,6 +139,39 @@ void Logger::Flush(std::shared_ptr<void> done)
                                   }
                               }
                           });
+}
+
+// On the strand: takes every queued message and delivers them in order, each released as soon as its
+// delivery ends. An appender that throws ends that message's delivery only; the first exception is
+// returned. The two queues trade places, so their memory is reused, unless a burst grew it large.
+std::exception_ptr Logger::DeliverQueued()
+{
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        std::swap(queued, delivering);
+        deliveryDispatched = false;
+    }
+    std::exception_ptr firstFailure;
+    for (auto& message : delivering)
+    {
+        try
+        {
+            Deliver(std::move(message));
+        }
+        catch (...)
+        {
+            if (!firstFailure)
+            {
+                firstFailure = std::current_exception();
+            }
+        }
+    }
+    delivering.clear();
+    if (delivering.capacity() > RetainedQueueCapacity)
+    {
+        delivering.shrink_to_fit();
+    }
+    return firstFailure;
 }
 
 // The list never changes after construction, so it is read without a lock. The last appender gets the

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <atomic>
+#include <exception>
 #include <forward_list>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <vector>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/io_context_strand.hpp>
@@ -31,10 +34,16 @@ public:
     virtual bool IsShutdown() const = 0;
 };
 
-// `Log` dispatches a delivery task to the logger's strand and returns; the task hands the message to
-// every appender in list order on the worker thread (or at once, when already running on that strand or
-// on an idle strand of the thread running the context). Each task keeps its logger alive, so tasks left
+// `Log` queues the message and returns; a delivery task on the logger's strand hands every queued message
+// to every appender in list order on the worker thread. The first message after a task has taken the
+// queue dispatches the next task, and messages arriving before it runs join it, so a busy logger costs
+// the worker one strand hand-over per batch rather than per message. A message is delivered at once,
+// nested, when `Log` is called inside one of this logger's deliveries, and the task runs at once when the
+// thread running the context finds the strand idle. Each task keeps its logger alive, so tasks left
 // queued on a stopped context never reach a destroyed logger. Always made with std::make_shared.
+//
+// Lock order: the queue lock is taken alone, for a push or a swap; it is never held while the task is
+// dispatched or a message delivered.
 //
 // The settings and the shutdown flag are guarded by a shared mutex: readers share it, SetVerbosity and
 // Shutdown take it exclusively. SetVerbosity then writes "LogLevel" to the zone's file after releasing
@@ -46,7 +55,8 @@ public:
 // memory only) on the worker thread, for as long as the logger lives. SetVerbosity writes the level last
 // given to it, never one the watcher read, so a change made here is not undone by an older file.
 //
-// `Flush` queues behind the deliveries already on the strand a request to flush every appender that can.
+// `Flush` queues behind the deliveries already on the strand a request that delivers what is still queued
+// and then flushes every appender that can.
 class OZR_LOGGING_API Logger final : public ILogger,
                                      public IFlushable,
                                      public std::enable_shared_from_this<Logger>
@@ -69,6 +79,8 @@ public:
 
 private:
     void ApplyWatchedVerbosity(Severity level);
+    void DispatchDelivery();
+    std::exception_ptr DeliverQueued();
     void Deliver(std::shared_ptr<Message const> message) const;
 
     boost::asio::io_context::strand strand;
@@ -81,6 +93,10 @@ private:
     std::atomic<Severity> lastSetVerbosity;  // given to SetVerbosity last: what the file gets
     // Read and replaced only through std::atomic_load and std::atomic_store: the worker takes no lock.
     std::shared_ptr<const std::function<void()>> verbosityObserver;
+    std::mutex queueMutex;
+    std::vector<std::shared_ptr<Message const>> queued;  // guarded by queueMutex
+    bool deliveryDispatched = false;                     // guarded by queueMutex: a task will take `queued`
+    std::vector<std::shared_ptr<Message const>> delivering;  // on the strand only
     std::unique_ptr<SettingsWatcher> settingsWatcher;  // last: it stops calling back before the rest goes
 };
 
