@@ -219,6 +219,12 @@ std::shared_ptr<ILogger> LoggerManager::GetLogger(char const* zone)
     return FindOrMakeLogger(zone);
 }
 
+bool LoggerManager::Rejects(char const* zone, Severity severity) const noexcept
+{
+    const ZoneEntry* entry = zones->Find(zone);
+    return entry != nullptr && entry->Rejects(severity);
+}
+
 std::shared_ptr<ILogger> LoggerManager::GetLoggerAccepting(char const* zone, Severity severity)
 {
     const ZoneEntry* entry = zones->Find(zone);

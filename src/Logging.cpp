@@ -62,8 +62,29 @@ void SetLoggingVerbosity(Severity verbosity, const char* zone)
     GetLoggerManager().GetLogger(zone)->SetVerbosity(verbosity);
 }
 
-void ToLog(const char* zone, Severity severity, const char* file, unsigned int line, unsigned long threadId,
-           const char* fmt, ...)
+namespace
+{
+
+// va_end for a list that an exception may leave.
+class ArgumentsEnd
+{
+public:
+    explicit ArgumentsEnd(std::va_list& args) : args(args) {}
+    ~ArgumentsEnd() { va_end(args); }
+    ArgumentsEnd(const ArgumentsEnd&) = delete;
+    ArgumentsEnd& operator=(const ArgumentsEnd&) = delete;
+
+private:
+    std::va_list& args;
+};
+
+// The part of a log call that the zone's published verbosity did not reject at once. Kept out of ToLog,
+// so that a rejected call pays for none of its registers and stack.
+__attribute__((noinline)) void LogUnlessRejected(const char* zone, Severity severity, const char* file,
+                                                 unsigned int line, unsigned long threadId, const char* fmt,
+                                                 std::va_list& args) __attribute__((format(printf, 6, 0)));
+void LogUnlessRejected(const char* zone, Severity severity, const char* file, unsigned int line,
+                       unsigned long threadId, const char* fmt, std::va_list& args)
 {
     const std::shared_ptr<ILogger> logger = GetLoggerManager().GetLoggerAccepting(zone, severity);
     if (!logger)
@@ -71,23 +92,26 @@ void ToLog(const char* zone, Severity severity, const char* file, unsigned int l
         return;
     }
     AddTo(g_loggingCounters.accepted);
-    std::shared_ptr<Message const> message;
-    std::va_list args;
-    va_start(args, fmt);
-    try
-    {
-        message = GetMessageBuilder().BuildMessage(zone, severity, file, line, threadId, fmt, args);
-    }
-    catch (...)
-    {
-        va_end(args);
-        throw;
-    }
-    va_end(args);
+    auto message = GetMessageBuilder().BuildMessage(zone, severity, file, line, threadId, fmt, args);
     if (message)
     {
         logger->Log(std::move(message));
     }
+}
+
+}  // namespace
+
+void ToLog(const char* zone, Severity severity, const char* file, unsigned int line, unsigned long threadId,
+           const char* fmt, ...)
+{
+    if (GetLoggerManager().Rejects(zone, severity))
+    {
+        return;
+    }
+    std::va_list args;
+    va_start(args, fmt);
+    const ArgumentsEnd end(args);
+    LogUnlessRejected(zone, severity, file, line, threadId, fmt, args);
 }
 
 }  // namespace ozr::logging

@@ -28,28 +28,18 @@ std::size_t Hash(const char* zone) noexcept
     return static_cast<std::size_t>(hash ^ (hash >> 32));
 }
 
-// Advanced whenever a zone text may change meaning: a zone shut down, a table made or destroyed.
-std::atomic<std::uint64_t> g_namesEpoch{1};
-
-// What this thread last found, by zone text address; valid while g_namesEpoch holds `epoch`.
-struct RememberedZone
-{
-    const char* zone = nullptr;
-    ZoneEntry* entry = nullptr;
-    std::uint64_t epoch = 0;
-};
-constexpr std::size_t RememberedZoneCount = 4;
-// Initial-exec: read at a fixed offset from the thread pointer, without a call. The 96 bytes come from
-// the static TLS space that the C library sets aside for libraries loaded later, should the application
-// load this one at run time.
-thread_local RememberedZone t_rememberedZones[RememberedZoneCount] __attribute__((tls_model("initial-exec")));
-
-RememberedZone& RememberedSlot(const char* zone) noexcept
-{
-    return t_rememberedZones[(reinterpret_cast<std::uintptr_t>(zone) >> 3) % RememberedZoneCount];
-}
-
 }  // namespace
+
+namespace zone_lookup
+{
+
+std::atomic<std::uint64_t> namesEpoch{1};
+thread_local RememberedZone rememberedZones[RememberedZoneCount] __attribute__((tls_model("initial-exec")));
+
+}  // namespace zone_lookup
+
+using zone_lookup::namesEpoch;
+using zone_lookup::RememberedSlot;
 
 struct ZoneTable::Buckets
 {
@@ -92,39 +82,24 @@ struct ZoneTable::Buckets
 
 ZoneTable::ZoneTable()
 {
-    g_namesEpoch.fetch_add(1, std::memory_order_acq_rel);
+    namesEpoch.fetch_add(1, std::memory_order_acq_rel);
     allBuckets.push_back(std::make_unique<Buckets>(InitialBucketCount));
     current.store(allBuckets.back().get(), std::memory_order_release);
 }
 
 ZoneTable::~ZoneTable()
 {
-    g_namesEpoch.fetch_add(1, std::memory_order_acq_rel);
+    namesEpoch.fetch_add(1, std::memory_order_acq_rel);
 }
 
 void ZoneTable::ZoneShutDown() noexcept
 {
-    g_namesEpoch.fetch_add(1, std::memory_order_acq_rel);
-}
-
-ZoneEntry* ZoneTable::Find(const char* zone) const noexcept
-{
-    if (IsDefaultZone(zone))
-    {
-        return defaultZone.load(std::memory_order_acquire);
-    }
-    const RememberedZone& remembered = RememberedSlot(zone);
-    if (remembered.zone == zone && remembered.epoch == g_namesEpoch.load(std::memory_order_acquire) &&
-        &remembered.entry->Table() == this)
-    {
-        return remembered.entry;
-    }
-    return FindAndRemember(zone);
+    namesEpoch.fetch_add(1, std::memory_order_acq_rel);
 }
 
 ZoneEntry* ZoneTable::FindAndRemember(const char* zone) const noexcept
 {
-    const std::uint64_t epoch = g_namesEpoch.load(std::memory_order_acquire);
+    const std::uint64_t epoch = namesEpoch.load(std::memory_order_acquire);
     ZoneEntry* entry = FindByName(zone);
     if (entry != nullptr)
     {
