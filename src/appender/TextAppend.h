@@ -14,7 +14,7 @@
 namespace ozr::logging::appender
 {
 
-// The largest number of characters WriteDecimal writes for a width of at most 20.
+// The most decimal digits of a 64-bit value.
 constexpr std::size_t MaxDecimalDigits = 20;
 
 // The English three-letter abbreviation of a month, 1 to 12.
@@ -50,39 +50,45 @@ inline constexpr std::array<char, 512> HexPairs = []
     return pairs;
 }();
 
-// `value` in decimal, padded on the left with `fill` to at least `width` characters (at most 20).
+// The number of decimal digits of `value`.
+inline std::size_t DecimalLength(std::uint64_t value)
+{
+    std::size_t length = 1;
+    for (; value >= 10; value /= 10)
+    {
+        ++length;
+    }
+    return length;
+}
+
+// The last `width` decimal digits of `value`, with leading zeros: written from the right, two at a time.
+inline char* WriteDigits(char* out, std::uint64_t value, std::size_t width)
+{
+    char* cursor = out + width;
+    for (; cursor - out >= 2; value /= 100)
+    {
+        cursor -= 2;
+        std::memcpy(cursor, &DecimalPairs[2 * (value % 100)], 2);
+    }
+    if (cursor != out)
+    {
+        *--cursor = static_cast<char>('0' + value % 10);
+    }
+    return out + width;
+}
+
+// `value` in decimal, padded on the left with `fill` to at least `width` characters.
 inline char* WriteDecimal(char* out, std::uint64_t value, std::size_t width = 1, char fill = '0')
 {
-    std::array<char, MaxDecimalDigits> digits;
-    char* const end = digits.data() + digits.size();
-    char* begin = end;
-    while (value >= 100)
-    {
-        begin -= 2;
-        std::memcpy(begin, &DecimalPairs[2 * (value % 100)], 2);
-        value /= 100;
-    }
-    if (value >= 10)
-    {
-        begin -= 2;
-        std::memcpy(begin, &DecimalPairs[2 * value], 2);
-    }
-    else
-    {
-        *--begin = static_cast<char>('0' + value);
-    }
-    for (auto count = static_cast<std::size_t>(end - begin); width > count; --width)
+    const std::size_t length = DecimalLength(value);
+    for (; width > length; --width)
     {
         *out++ = fill;
     }
-    while (begin != end)
-    {
-        *out++ = *begin++;
-    }
-    return out;
+    return WriteDigits(out, value, length);
 }
 
-// Exactly 16 upper-case hexadecimal digits.
+// Exactly 16 upper-case hexadecimal digits, a byte at a time.
 inline char* WriteHex16(char* out, std::uint64_t value)
 {
     for (int shift = 56; shift >= 0; shift -= 8)
@@ -101,6 +107,7 @@ char* WriteLiteral(char* out, const char (&text)[Size])
     return out + Size - 1;
 }
 
+// As WriteDecimal, for a width of at most MaxDecimalDigits.
 inline void AppendDecimal(std::string& out, std::uint64_t value, std::size_t width = 1, char fill = '0')
 {
     std::array<char, MaxDecimalDigits> text;

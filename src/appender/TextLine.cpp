@@ -74,18 +74,18 @@ private:
     {
         const auto date = time.date().year_month_day();
         const auto timeOfDay = time.time_of_day();
-        char* out = WriteDecimal(text.data(), date.year, 4);
+        char* out = WriteDigits(text.data(), date.year, 4);
         *out++ = '-';
         std::memcpy(out, MonthAbbreviation(date.month), 3);
         out += 3;
         *out++ = '-';
-        out = WriteDecimal(out, date.day, 2);
+        out = WriteDigits(out, date.day, 2);
         *out++ = ' ';
-        out = WriteDecimal(out, static_cast<std::uint64_t>(timeOfDay.hours()), 2);
+        out = WriteDigits(out, static_cast<std::uint64_t>(timeOfDay.hours()), 2);
         *out++ = ':';
-        out = WriteDecimal(out, static_cast<std::uint64_t>(timeOfDay.minutes()), 2);
+        out = WriteDigits(out, static_cast<std::uint64_t>(timeOfDay.minutes()), 2);
         *out++ = ':';
-        WriteDecimal(out, static_cast<std::uint64_t>(timeOfDay.seconds()), 2);
+        WriteDigits(out, static_cast<std::uint64_t>(timeOfDay.seconds()), 2);
     }
 
     std::int64_t cachedSecond = std::numeric_limits<std::int64_t>::min();
@@ -94,8 +94,8 @@ private:
 
 thread_local CalendarCache t_calendar;
 
-// "<local time> [": the text of to_simple_string for a microsecond ptime, "2024-Mar-05 14:07:09.123456",
-// without a fraction on a whole second.
+// The text of to_simple_string for a microsecond ptime, "2024-Mar-05 14:07:09.123456", without a fraction
+// on a whole second.
 char* WriteTime(char* out, const ptime& time)
 {
     const SplitTime split = Split(time);
@@ -105,7 +105,7 @@ char* WriteTime(char* out, const ptime& time)
     if (split.fraction != 0)
     {
         *out++ = '.';
-        out = WriteDecimal(out, static_cast<std::uint64_t>(split.fraction), FractionDigits);
+        out = WriteDigits(out, static_cast<std::uint64_t>(split.fraction), FractionDigits);
     }
     return out;
 }
