@@ -55,7 +55,7 @@ SplitTime Split(const ptime& time)
 
 // The calendar text of the whole second a thread wrote last. Lines come in time order, mostly many to
 // a second, so the date conversion runs about once per second.
-class CalendarCache
+class CalendarTextCache
 {
 public:
     // The text of `time`'s second, which is `second` seconds after the epoch.
@@ -92,7 +92,7 @@ private:
     std::array<char, CalendarLength> text{};
 };
 
-thread_local CalendarCache t_calendar;
+thread_local CalendarTextCache t_calendar;
 
 // The text of to_simple_string for a microsecond ptime, "2024-Mar-05 14:07:09.123456", without a fraction
 // on a whole second.
