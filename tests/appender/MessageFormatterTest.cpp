@@ -39,11 +39,18 @@ TEST(MessageFormatter, WritesTheLocalTimeInBoostSimpleForm)
         const char* time;
         const char* expected;
     };
+    // In this order: the calendar text is reused within a second and must change with every other one.
     const Case cases[] = {
         {"2024-03-05 14:07:09", "2024-Mar-05 14:07:09 ["},
         {"2024-03-05 14:07:09.000001", "2024-Mar-05 14:07:09.000001 ["},
+        {"2024-03-05 14:07:10", "2024-Mar-05 14:07:10 ["},
+        {"2024-02-29 23:59:59.75", "2024-Feb-29 23:59:59.750000 ["},
+        {"2024-03-01 00:00:00.000001", "2024-Mar-01 00:00:00.000001 ["},
         {"1999-12-31 23:59:59.999999", "1999-Dec-31 23:59:59.999999 ["},
+        {"2000-01-01 00:00:00", "2000-Jan-01 00:00:00 ["},
         {"2030-01-01 00:00:00.5", "2030-Jan-01 00:00:00.500000 ["},
+        {"1969-12-31 23:59:59.25", "1969-Dec-31 23:59:59.250000 ["},
+        {"1970-01-01 00:00:00", "1970-Jan-01 00:00:00 ["},
     };
     for (const auto& c : cases)
     {
@@ -52,6 +59,15 @@ TEST(MessageFormatter, WritesTheLocalTimeInBoostSimpleForm)
         // The same text Boost itself gives.
         EXPECT_NE(line.find(boost::posix_time::to_simple_string(time_from_string(c.time))),
                   std::string::npos);
+    }
+    using boost::posix_time::ptime;
+    for (const ptime special : {ptime(boost::date_time::not_a_date_time), ptime(boost::date_time::pos_infin)})
+    {
+        Message message = MakeMessage("2024-03-05 14:07:09");
+        message.localTime = special;
+        EXPECT_EQ(formatter.PrintMessage(message), "main.src(42): (TID 0x0000FFFF8A2BF010) " +
+                                                       boost::posix_time::to_simple_string(special) +
+                                                       " [Info] - Service started\n");
     }
 }
 
