@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "RecordPool.h"
+
 namespace ozr::logging
 {
 namespace
@@ -110,7 +112,9 @@ std::shared_ptr<Message const> MessageBuilder::BuildMessage(const char* zone, Se
 
     const auto localTime = dateTimeProvider.GetLocalNow();
     const auto universalTime = dateTimeProvider.GetUniversalNow();
-    return std::make_shared<const Message>(
+    // Allocated here and released on the worker after delivery: the pool recycles the block across them.
+    return std::allocate_shared<const Message>(
+        RecordAllocator<Message>(),
         Message{localTime, universalTime, FileNameOf(file), std::move(text), severity, line, threadId, zone});
 }
 
