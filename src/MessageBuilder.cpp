@@ -64,17 +64,18 @@ bool FormatText(std::string& text, const char* fmt, std::va_list& args)
     return true;
 }
 
-// The file-name component of a "/"-separated path, as std::filesystem::path::filename gives it (empty
-// for an empty path, a root or a trailing "/"), without building a path: that would cost five
-// allocations on a typical __FILE__ where this costs at most one.
-std::string FileNameOf(const char* path)
+// Assigns the file-name component of a "/"-separated path, as std::filesystem::path::filename gives it
+// (empty for an empty path, a root or a trailing "/"), without building a path: that would cost five
+// allocations on a typical __FILE__ where this costs at most one, none in a recycled record.
+void AssignFileName(std::string& fileName, const char* path)
 {
     if (path == nullptr)
     {
-        return {};
+        fileName.clear();
+        return;
     }
     const char* lastSeparator = std::strrchr(path, '/');
-    return lastSeparator == nullptr ? path : lastSeparator + 1;
+    fileName.assign(lastSeparator == nullptr ? path : lastSeparator + 1);
 }
 
 }  // namespace
@@ -104,18 +105,22 @@ std::shared_ptr<Message const> MessageBuilder::BuildMessage(const char* zone, Se
     {
         return nullptr;
     }
-    std::string text;
-    if (!FormatText(text, fmt, args))
+    // Filled in on this thread and released on the worker after delivery: the pool recycles the record,
+    // with its strings' buffers, across them. Every field is assigned, since a recycled record holds
+    // the values of its last use.
+    std::shared_ptr<Message> message = RecordPool::Acquire();
+    if (!FormatText(message->text, fmt, args))
     {
         return nullptr;
     }
-
-    const auto localTime = dateTimeProvider.GetLocalNow();
-    const auto universalTime = dateTimeProvider.GetUniversalNow();
-    // Allocated here and released on the worker after delivery: the pool recycles the block across them.
-    return std::allocate_shared<const Message>(
-        RecordAllocator<Message>(),
-        Message{localTime, universalTime, FileNameOf(file), std::move(text), severity, line, threadId, zone});
+    message->localTime = dateTimeProvider.GetLocalNow();
+    message->universalTime = dateTimeProvider.GetUniversalNow();
+    AssignFileName(message->file, file);
+    message->severity = severity;
+    message->line = line;
+    message->threadId = threadId;
+    message->zone = zone;
+    return message;
 }
 
 }  // namespace ozr::logging

@@ -4,123 +4,138 @@
 
 #include <atomic>
 #include <new>
+#include <string>
 
 namespace ozr::logging
 {
 namespace
 {
 
-// A block while it is in the pool. chainLength is the number of blocks in the chain this block heads
-// while that chain is counted in g_pooledBlocks; 0 otherwise.
-struct FreeBlock
+// Room for the shared_ptr control block of a record: a vtable pointer, two counts, the record's address
+// and the allocator (the static_assert in ControlBlockAllocator::allocate checks it fits).
+constexpr std::size_t ControlBlockCapacity = 4 * sizeof(void*);
+
+// A record with the room for its control block. The Message stays alive from the first use of the
+// record until it leaves the pool, so its strings keep their buffers from one use to the next.
+struct PooledRecord
 {
-    FreeBlock* next;
+    alignas(std::max_align_t) unsigned char controlBlock[ControlBlockCapacity];
+    Message message{};
+};
+
+// Where a pooled record keeps its place in a list: in the room of its control block, which is unused
+// while the record is in the pool. The head of a chain on the shared stack also knows the chain's last
+// record and length, so a thread that takes the stack counts it chain by chain.
+struct Link
+{
+    PooledRecord* next;
+    PooledRecord* chainTail;
     std::size_t chainLength;
 };
-static_assert(sizeof(FreeBlock) <= RecordPool::BlockSize);
+static_assert(sizeof(Link) <= ControlBlockCapacity);
 
-// Blocks freed on one thread, not yet handed over or reused.
+Link& LinkOf(PooledRecord* record)
+{
+    return *std::launder(reinterpret_cast<Link*>(record->controlBlock));
+}
+
+// Records released on one thread, not yet handed over or reused.
 struct Chain
 {
-    FreeBlock* head;
-    FreeBlock* tail;
+    PooledRecord* head;
+    PooledRecord* tail;
     std::size_t length;
 };
 
 enum class ThreadState : unsigned char
 {
-    Unregistered,  // holds no blocks; its exit hook is not armed yet
-    Registered,    // returns its blocks when it exits
-    Exited,        // its exit hook ran: blocks come from operator new and go back to operator delete
+    Unregistered,  // holds no records; its exit hook is not armed yet
+    Registered,    // returns its records when it exits
+    Exited,        // its exit hook ran: records come from operator new and go back to operator delete
 };
 
-// One thread's blocks. Trivially destructible, so it stays usable after the thread's exit hook ran.
-struct ThreadBlocks
+// One thread's records. Trivially destructible, so it stays usable after the thread's exit hook ran.
+struct ThreadRecords
 {
-    FreeBlock* ready;  // taken from the shared stack: heads of counted chains still carry their length
-    Chain freed;       // freed here, shorter than a chain
+    PooledRecord* ready;  // taken from the shared stack
+    Chain released;       // released here, fewer than a chain
     ThreadState state;
 };
 
 // The shared stack: a chain of chains, pushed with release and taken whole with acquire.
-std::atomic<FreeBlock*> g_sharedStack{nullptr};
-// Blocks of chains handed over and not yet started on by a taking thread: the bound on the shared stack.
-std::atomic<std::size_t> g_pooledBlocks{0};
+std::atomic<PooledRecord*> g_sharedStack{nullptr};
+// Records on the shared stack (and in chains being pushed onto it): the bound on it.
+std::atomic<std::size_t> g_pooledRecords{0};
 
-thread_local ThreadBlocks t_blocks{};
+thread_local ThreadRecords t_records{};
 
-void PoisonFreeBlock(FreeBlock* block)
+// All but the link, so that AddressSanitizer reports a read of a released record.
+void Poison(PooledRecord* record)
 {
-    ASAN_POISON_MEMORY_REGION(reinterpret_cast<char*>(block) + sizeof(FreeBlock),
-                              RecordPool::BlockSize - sizeof(FreeBlock));
-    (void)block;
+    ASAN_POISON_MEMORY_REGION(record->controlBlock + sizeof(Link), sizeof(PooledRecord) - sizeof(Link));
+    static_cast<void>(record);
 }
 
-void UnpoisonBlock(void* block)
+void Unpoison(PooledRecord* record)
 {
-    ASAN_UNPOISON_MEMORY_REGION(block, RecordPool::BlockSize);
-    (void)block;
+    ASAN_UNPOISON_MEMORY_REGION(record, sizeof(PooledRecord));
+    static_cast<void>(record);
 }
 
-void DeleteBlocks(FreeBlock* block)
+void DeleteRecords(PooledRecord* record)
 {
-    while (block != nullptr)
+    while (record != nullptr)
     {
-        FreeBlock* const next = block->next;
-        UnpoisonBlock(block);
-        ::operator delete(block, RecordPool::BlockSize);
-        block = next;
+        PooledRecord* const next = LinkOf(record).next;
+        Unpoison(record);
+        delete record;
+        record = next;
     }
 }
 
-void PushFront(Chain& chain, FreeBlock* block)
+void PushFront(Chain& chain, PooledRecord* record)
 {
-    block->next = chain.head;
+    ::new (record->controlBlock) Link{chain.head, nullptr, 0};
     if (chain.head == nullptr)
     {
-        chain.tail = block;
+        chain.tail = record;
     }
-    chain.head = block;
+    chain.head = record;
     ++chain.length;
 }
 
 // Hands a whole chain to the shared stack, or to operator delete when the stack is full.
 void HandOver(const Chain& chain)
 {
-    if (g_pooledBlocks.fetch_add(chain.length, std::memory_order_relaxed) + chain.length >
-        RecordPool::MaxPooledBlocks)
+    if (g_pooledRecords.fetch_add(chain.length, std::memory_order_relaxed) + chain.length >
+        RecordPool::MaxPooledRecords)
     {
-        g_pooledBlocks.fetch_sub(chain.length, std::memory_order_relaxed);
-        DeleteBlocks(chain.head);
+        g_pooledRecords.fetch_sub(chain.length, std::memory_order_relaxed);
+        DeleteRecords(chain.head);
         return;
     }
-    chain.head->chainLength = chain.length;
-    FreeBlock* top = g_sharedStack.load(std::memory_order_relaxed);
+    LinkOf(chain.head).chainTail = chain.tail;
+    LinkOf(chain.head).chainLength = chain.length;
+    PooledRecord* top = g_sharedStack.load(std::memory_order_relaxed);
     do
     {
-        chain.tail->next = top;
+        LinkOf(chain.tail).next = top;
     } while (!g_sharedStack.compare_exchange_weak(top, chain.head, std::memory_order_release,
                                                   std::memory_order_relaxed));
 }
 
-// Run by the exit hook: hands everything the thread holds over as one chain, uncounting the chains it
-// took from the shared stack and had not started on.
-void ReturnThreadBlocks()
+// Run by the exit hook: hands everything the thread holds over as one chain.
+void ReturnThreadRecords()
 {
-    ThreadBlocks& local = t_blocks;
-    Chain all = local.freed;
-    for (FreeBlock* block = local.ready; block != nullptr;)
+    ThreadRecords& local = t_records;
+    Chain all = local.released;
+    for (PooledRecord* record = local.ready; record != nullptr;)
     {
-        FreeBlock* const next = block->next;
-        if (block->chainLength != 0)
-        {
-            g_pooledBlocks.fetch_sub(block->chainLength, std::memory_order_relaxed);
-            block->chainLength = 0;
-        }
-        PushFront(all, block);
-        block = next;
+        PooledRecord* const next = LinkOf(record).next;
+        PushFront(all, record);
+        record = next;
     }
-    local = ThreadBlocks{nullptr, Chain{}, ThreadState::Exited};
+    local = ThreadRecords{nullptr, Chain{}, ThreadState::Exited};
     if (all.head != nullptr)
     {
         HandOver(all);
@@ -132,29 +147,42 @@ struct ThreadExitHook
     ThreadExitHook() = default;
     ThreadExitHook(const ThreadExitHook&) = delete;
     ThreadExitHook& operator=(const ThreadExitHook&) = delete;
-    ~ThreadExitHook() { ReturnThreadBlocks(); }
+    ~ThreadExitHook() { ReturnThreadRecords(); }
 };
 
-// Arms the exit hook the first time a thread is about to hold blocks.
-void Register(ThreadBlocks& local)
+// Arms the exit hook the first time a thread is about to hold records.
+void Register(ThreadRecords& local)
 {
     thread_local ThreadExitHook exitHook;
-    (void)exitHook;
+    static_cast<void>(exitHook);
     local.state = ThreadState::Registered;
 }
 
-// The thread's next block: those it freed itself first, else the whole shared stack; null when both
-// are empty or the thread has exited.
-FreeBlock* Refill(ThreadBlocks& local)
+// The number of records in a list taken from the shared stack, read from the head of each chain.
+std::size_t CountChains(PooledRecord* head)
+{
+    std::size_t count = 0;
+    while (head != nullptr)
+    {
+        const Link& link = LinkOf(head);
+        count += link.chainLength;
+        head = LinkOf(link.chainTail).next;
+    }
+    return count;
+}
+
+// The thread's next record: those it released itself first, else the whole shared stack; null when
+// both are empty or the thread has exited.
+PooledRecord* Refill(ThreadRecords& local)
 {
     if (local.state == ThreadState::Exited)
     {
         return nullptr;
     }
-    if (local.freed.head != nullptr)
+    if (local.released.head != nullptr)
     {
-        local.ready = local.freed.head;
-        local.freed = Chain{};
+        local.ready = local.released.head;
+        local.released = Chain{};
         return local.ready;
     }
     local.ready = g_sharedStack.exchange(nullptr, std::memory_order_acquire);
@@ -162,48 +190,108 @@ FreeBlock* Refill(ThreadBlocks& local)
     {
         Register(local);
     }
+    g_pooledRecords.fetch_sub(CountChains(local.ready), std::memory_order_relaxed);
     return local.ready;
 }
 
-}  // namespace
-
-void* RecordPool::Allocate()
+PooledRecord* Take()
 {
-    ThreadBlocks& local = t_blocks;
-    FreeBlock* const block = local.ready != nullptr ? local.ready : Refill(local);
-    if (block == nullptr)
+    ThreadRecords& local = t_records;
+    PooledRecord* const record = local.ready != nullptr ? local.ready : Refill(local);
+    if (record == nullptr)
     {
-        return ::operator new(BlockSize);
+        return new PooledRecord;
     }
-    local.ready = block->next;
-    if (block->chainLength != 0)
-    {
-        g_pooledBlocks.fetch_sub(block->chainLength, std::memory_order_relaxed);
-    }
-    UnpoisonBlock(block);
-    return block;
+    local.ready = LinkOf(record).next;
+    Unpoison(record);
+    return record;
 }
 
-void RecordPool::Free(void* block) noexcept
+void ReleaseBuffer(std::string& text)
 {
-    ThreadBlocks& local = t_blocks;
+    if (text.capacity() > RecordPool::MaxRetainedCapacity)
+    {
+        std::string().swap(text);
+    }
+}
+
+// Called once the record's control block is destroyed, on whichever thread let go of it last.
+void Release(PooledRecord* record) noexcept
+{
+    ReleaseBuffer(record->message.file);
+    ReleaseBuffer(record->message.text);
+    ThreadRecords& local = t_records;
     if (local.state != ThreadState::Registered)
     {
         if (local.state == ThreadState::Exited)
         {
-            ::operator delete(block, BlockSize);
+            delete record;
             return;
         }
         Register(local);
     }
-    auto* const freeBlock = ::new (block) FreeBlock{nullptr, 0};
-    PoisonFreeBlock(freeBlock);
-    PushFront(local.freed, freeBlock);
-    if (local.freed.length == ChainLength)
+    PushFront(local.released, record);
+    Poison(record);
+    if (local.released.length == RecordPool::ChainLength)
     {
-        HandOver(local.freed);
-        local.freed = Chain{};
+        HandOver(local.released);
+        local.released = Chain{};
     }
+}
+
+// The record stays alive for its next use; the control block's allocator gives it back to the pool.
+struct KeepForPool
+{
+    void operator()(Message*) const noexcept {}
+};
+
+// Places the control block in its record and releases the record when the control block goes.
+template <typename T>
+class ControlBlockAllocator
+{
+public:
+    using value_type = T;
+
+    explicit ControlBlockAllocator(PooledRecord* record) noexcept : record(record) {}
+    template <typename U>
+    ControlBlockAllocator(const ControlBlockAllocator<U>& other) noexcept  // NOLINT: rebinding
+        : record(other.record)
+    {
+    }
+
+    T* allocate(std::size_t count)
+    {
+        static_assert(sizeof(T) <= ControlBlockCapacity && alignof(T) <= alignof(std::max_align_t),
+                      "the control block must fit its record");
+        if (count != 1)
+        {
+            throw std::bad_alloc();
+        }
+        return reinterpret_cast<T*>(record->controlBlock);
+    }
+
+    void deallocate(T*, std::size_t) noexcept { Release(record); }
+
+    template <typename U>
+    bool operator==(const ControlBlockAllocator<U>& other) const noexcept
+    {
+        return record == other.record;
+    }
+    template <typename U>
+    bool operator!=(const ControlBlockAllocator<U>& other) const noexcept
+    {
+        return record != other.record;
+    }
+
+    PooledRecord* record;
+};
+
+}  // namespace
+
+std::shared_ptr<Message> RecordPool::Acquire()
+{
+    PooledRecord* const record = Take();
+    return std::shared_ptr<Message>(&record->message, KeepForPool(), ControlBlockAllocator<Message>(record));
 }
 
 }  // namespace ozr::logging
