@@ -39,6 +39,18 @@ std::size_t TrimmedLength(const char* text, std::size_t length)
     return length;
 }
 
+// Copies into the string's own buffer when it is large enough, as a recycled record's usually is; else
+// into a new buffer of the exact size, not the doubled one that assign would grow the string to.
+void AssignText(std::string& target, const char* text, std::size_t length)
+{
+    if (length > target.capacity())
+    {
+        target = std::string(text, length);
+        return;
+    }
+    target.assign(text, length);
+}
+
 // The formatted, trimmed text; false when the text is empty or the format is rejected.
 bool FormatText(std::string& text, const char* fmt, std::va_list& args) __attribute__((format(printf, 2, 0)));
 bool FormatText(std::string& text, const char* fmt, std::va_list& args)
@@ -52,7 +64,7 @@ bool FormatText(std::string& text, const char* fmt, std::va_list& args)
     const auto size = static_cast<std::size_t>(length);
     if (size < sizeof buffer)
     {
-        text.assign(buffer, TrimmedLength(buffer, size));
+        AssignText(text, buffer, TrimmedLength(buffer, size));
         return true;
     }
     text.assign(size + 1, '\0');  // vsnprintf writes its NUL too
@@ -75,7 +87,8 @@ void AssignFileName(std::string& fileName, const char* path)
         return;
     }
     const char* lastSeparator = std::strrchr(path, '/');
-    fileName.assign(lastSeparator == nullptr ? path : lastSeparator + 1);
+    const char* const name = lastSeparator == nullptr ? path : lastSeparator + 1;
+    AssignText(fileName, name, std::strlen(name));
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ constexpr std::size_t ControlBlockCapacity = 4 * sizeof(void*);
 // record until it leaves the pool, so its strings keep their buffers from one use to the next.
 struct PooledRecord
 {
-    alignas(std::max_align_t) unsigned char controlBlock[ControlBlockCapacity];
+    alignas(void*) unsigned char controlBlock[ControlBlockCapacity];
     Message message{};
 };
 
@@ -292,7 +292,7 @@ public:
 
     T* allocate(std::size_t count)
     {
-        static_assert(sizeof(T) <= ControlBlockCapacity && alignof(T) <= alignof(std::max_align_t),
+        static_assert(sizeof(T) <= ControlBlockCapacity && alignof(T) <= alignof(void*),
                       "the control block must fit its record");
         if (count != 1)
         {
