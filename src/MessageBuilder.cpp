@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "RecordPool.h"
+
 namespace ozr::logging
 {
 namespace
@@ -37,6 +39,18 @@ std::size_t TrimmedLength(const char* text, std::size_t length)
     return length;
 }
 
+// Copies into the string's own buffer when it is large enough, as a recycled record's usually is; else
+// into a new buffer of the exact size, not the doubled one that assign would grow the string to.
+void AssignText(std::string& target, const char* text, std::size_t length)
+{
+    if (length > target.capacity())
+    {
+        target = std::string(text, length);
+        return;
+    }
+    target.assign(text, length);
+}
+
 // The formatted, trimmed text; false when the text is empty or the format is rejected.
 bool FormatText(std::string& text, const char* fmt, std::va_list& args) __attribute__((format(printf, 2, 0)));
 bool FormatText(std::string& text, const char* fmt, std::va_list& args)
@@ -50,7 +64,7 @@ bool FormatText(std::string& text, const char* fmt, std::va_list& args)
     const auto size = static_cast<std::size_t>(length);
     if (size < sizeof buffer)
     {
-        text.assign(buffer, TrimmedLength(buffer, size));
+        AssignText(text, buffer, TrimmedLength(buffer, size));
         return true;
     }
     text.assign(size + 1, '\0');  // vsnprintf writes its NUL too
@@ -62,17 +76,19 @@ bool FormatText(std::string& text, const char* fmt, std::va_list& args)
     return true;
 }
 
-// The file-name component of a "/"-separated path, as std::filesystem::path::filename gives it (empty
-// for an empty path, a root or a trailing "/"), without building a path: that would cost five
-// allocations on a typical __FILE__ where this costs at most one.
-std::string FileNameOf(const char* path)
+// Assigns the file-name component of a "/"-separated path, as std::filesystem::path::filename gives it
+// (empty for an empty path, a root or a trailing "/"), without building a path: that would cost five
+// allocations on a typical __FILE__ where this costs at most one, none in a recycled record.
+void AssignFileName(std::string& fileName, const char* path)
 {
     if (path == nullptr)
     {
-        return {};
+        fileName.clear();
+        return;
     }
     const char* lastSeparator = std::strrchr(path, '/');
-    return lastSeparator == nullptr ? path : lastSeparator + 1;
+    const char* const name = lastSeparator == nullptr ? path : lastSeparator + 1;
+    AssignText(fileName, name, std::strlen(name));
 }
 
 }  // namespace
@@ -102,16 +118,22 @@ std::shared_ptr<Message const> MessageBuilder::BuildMessage(const char* zone, Se
     {
         return nullptr;
     }
-    std::string text;
-    if (!FormatText(text, fmt, args))
+    // Filled in on this thread and released on the worker after delivery: the pool recycles the record,
+    // with its strings' buffers, across them. Every field is assigned, since a recycled record holds
+    // the values of its last use.
+    std::shared_ptr<Message> message = RecordPool::Acquire();
+    if (!FormatText(message->text, fmt, args))
     {
         return nullptr;
     }
-
-    const auto localTime = dateTimeProvider.GetLocalNow();
-    const auto universalTime = dateTimeProvider.GetUniversalNow();
-    return std::make_shared<const Message>(
-        Message{localTime, universalTime, FileNameOf(file), std::move(text), severity, line, threadId, zone});
+    message->localTime = dateTimeProvider.GetLocalNow();
+    message->universalTime = dateTimeProvider.GetUniversalNow();
+    AssignFileName(message->file, file);
+    message->severity = severity;
+    message->line = line;
+    message->threadId = threadId;
+    message->zone = zone;
+    return message;
 }
 
 }  // namespace ozr::logging
