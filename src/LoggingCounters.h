@@ -7,11 +7,12 @@ namespace ozr::logging
 {
 
 // The process-wide counters behind GetLoggingStatistics. Written with relaxed increments: they count,
-// they order nothing. Constant-initialised, so they are usable at any time, during exit included.
+// they order nothing. Constant-initialised, so they are usable at any time, during exit included. The
+// count that log calls raise has a cache line of its own, apart from the worker's counts.
 struct LoggingCounters
 {
-    std::atomic<std::uint64_t> accepted{0};
-    std::atomic<std::uint64_t> fileLinesWritten{0};
+    alignas(64) std::atomic<std::uint64_t> accepted{0};
+    alignas(64) std::atomic<std::uint64_t> fileLinesWritten{0};
     std::atomic<std::uint64_t> fileLinesDropped{0};
     std::atomic<std::uint64_t> rotations{0};
     std::atomic<std::uint64_t> consoleLinesWritten{0};

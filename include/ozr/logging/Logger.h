@@ -93,11 +93,14 @@ private:
     std::atomic<Severity> lastSetVerbosity;  // given to SetVerbosity last: what the file gets
     // Read and replaced only through std::atomic_load and std::atomic_store: the worker takes no lock.
     std::shared_ptr<const std::function<void()>> verbosityObserver;
-    std::mutex queueMutex;
+    // What log calls write and what the worker writes sit on cache lines of their own, so that a log
+    // call does not wait for a line that the worker is writing while it delivers.
+    alignas(64) std::mutex queueMutex;
     std::vector<std::shared_ptr<Message const>> queued;  // guarded by queueMutex
     bool deliveryDispatched = false;                     // guarded by queueMutex: a task will take `queued`
-    std::vector<std::shared_ptr<Message const>> delivering;  // on the strand only
-    std::unique_ptr<SettingsWatcher> settingsWatcher;  // last: it stops calling back before the rest goes
+    alignas(64) std::vector<std::shared_ptr<Message const>> delivering;  // on the strand only
+    // Last: it stops calling back before the rest goes.
+    alignas(64) std::unique_ptr<SettingsWatcher> settingsWatcher;
 };
 
 }  // namespace ozr::logging
