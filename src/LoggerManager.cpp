@@ -3,12 +3,14 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <future>
 #include <new>
 #include <vector>
 
+#include "ProcessManager.h"
 #include "RegisteredLogger.h"
 #include "ZoneTable.h"
 
@@ -79,11 +81,12 @@ std::vector<std::shared_ptr<void>>& AbandonedParentState()
     return *abandoned;
 }
 
-LoggerManager* g_processManager = nullptr;
+// The process-wide manager once made; read by log calls without the guard of GetLoggerManager's static.
+std::atomic<LoggerManager*> g_processManager{nullptr};
 
 void DrainProcessManagerAtExit()
 {
-    g_processManager->DrainAtExit();
+    g_processManager.load(std::memory_order_acquire)->DrainAtExit();
 }
 
 }  // namespace
@@ -439,6 +442,12 @@ void LoggerManager::UnlockAllInChild()
     new (&g_managersMutex) std::mutex();
 }
 
+bool ProcessManagerRejects(char const* zone, Severity severity) noexcept
+{
+    const LoggerManager* manager = g_processManager.load(std::memory_order_acquire);
+    return manager != nullptr && manager->Rejects(zone, severity);
+}
+
 // Never destroyed: threads that still log while the process exits (detached threads, destructors of
 // other statics) must find it. The exit handler registered here, right after it was made, drains it at
 // the point where its destructor would have run.
@@ -446,9 +455,10 @@ LoggerManager& GetLoggerManager()
 {
     static LoggerManager* const manager = []
     {
-        g_processManager = new LoggerManager();
+        auto* made = new LoggerManager();
+        g_processManager.store(made, std::memory_order_release);
         std::atexit(&DrainProcessManagerAtExit);
-        return g_processManager;
+        return made;
     }();
     return *manager;
 }

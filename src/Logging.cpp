@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "LoggingCounters.h"
+#include "ProcessManager.h"
 #include "ozr/logging/DateTimeProvider.h"
 #include "ozr/logging/LoggerManager.h"
 #include "ozr/logging/MessageBuilder.h"
@@ -104,7 +105,7 @@ void LogUnlessRejected(const char* zone, Severity severity, const char* file, un
 void ToLog(const char* zone, Severity severity, const char* file, unsigned int line, unsigned long threadId,
            const char* fmt, ...)
 {
-    if (GetLoggerManager().Rejects(zone, severity))
+    if (ProcessManagerRejects(zone, severity))
     {
         return;
     }

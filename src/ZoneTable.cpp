@@ -34,7 +34,7 @@ namespace zone_lookup
 {
 
 std::atomic<std::uint64_t> namesEpoch{1};
-thread_local RememberedZone rememberedZones[RememberedZoneCount] __attribute__((tls_model("initial-exec")));
+__thread RememberedZone rememberedZones[RememberedZoneCount] __attribute__((tls_model("initial-exec")));
 
 }  // namespace zone_lookup
 

@@ -103,19 +103,21 @@ private:
 namespace zone_lookup
 {
 
-// What one thread last found, by zone text address; valid while `namesEpoch` holds `epoch`.
+// What one thread last found, by zone text address; valid while `namesEpoch` holds `epoch`. Plain data,
+// zero before the thread's first lookup (epochs start at 1).
 struct RememberedZone
 {
-    const char* zone = nullptr;
-    ZoneEntry* entry = nullptr;
-    std::uint64_t epoch = 0;
+    const char* zone;
+    ZoneEntry* entry;
+    std::uint64_t epoch;
 };
 constexpr std::size_t RememberedZoneCount = 4;
 
 // Initial-exec: read at a fixed offset from the thread pointer, without a call. The 96 bytes come from
 // the static TLS space that the C library sets aside for libraries loaded later, should the application
-// load this one at run time.
-extern thread_local RememberedZone rememberedZones[RememberedZoneCount]
+// load this one at run time. `__thread` rather than thread_local: plain data needs no initialisation, and
+// other files then reach it without first asking for the thread's initialisation function.
+extern __thread RememberedZone rememberedZones[RememberedZoneCount]
     __attribute__((tls_model("initial-exec")));
 
 // Advanced whenever a zone text may change meaning: a zone shut down, a table made or destroyed.
