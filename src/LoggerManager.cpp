@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -88,6 +89,59 @@ void DrainProcessManagerAtExit()
 {
     g_processManager.load(std::memory_order_acquire)->DrainAtExit();
 }
+
+// The loggers this thread logged to lately, by zone entry, so that an accepted call to a registered zone
+// finds its logger without the registry lock. A slot holds its logger weakly: the registry alone decides
+// how long a logger lives. It is used only while the entry still publishes the same generation (a full
+// shutdown withdraws it, a new logger brings a new one). While the weak reference can be locked, the
+// logger holds its entry, so no other entry can appear at that address meanwhile.
+struct RecentLogger
+{
+    const ZoneEntry* entry = nullptr;
+    std::uint32_t generation = 0;
+    std::weak_ptr<RegisteredLogger> logger;
+};
+
+class RecentLoggers
+{
+public:
+    ~RecentLoggers() { t_recentLoggersGone = true; }
+
+    // Null unless this thread is still allowed to remember (it is not being torn down).
+    static RecentLoggers* OfThisThread() noexcept { return t_recentLoggersGone ? nullptr : &t_recentLoggers; }
+
+    std::shared_ptr<RegisteredLogger> Find(const ZoneEntry& entry, std::uint32_t generation) const noexcept
+    {
+        const RecentLogger& slot = SlotOf(entry);
+        return slot.entry == &entry && slot.generation == generation ? slot.logger.lock() : nullptr;
+    }
+
+    void Remember(const ZoneEntry& entry, const std::shared_ptr<RegisteredLogger>& logger) noexcept
+    {
+        SlotOf(entry) = RecentLogger{&entry, logger->Generation(), logger};
+    }
+
+private:
+    static constexpr std::size_t SlotCount = 4;
+
+    RecentLogger& SlotOf(const ZoneEntry& entry) noexcept
+    {
+        return slots[(reinterpret_cast<std::uintptr_t>(&entry) / alignof(ZoneEntry)) % SlotCount];
+    }
+    const RecentLogger& SlotOf(const ZoneEntry& entry) const noexcept
+    {
+        return slots[(reinterpret_cast<std::uintptr_t>(&entry) / alignof(ZoneEntry)) % SlotCount];
+    }
+
+    std::array<RecentLogger, SlotCount> slots;
+    // Set once the thread's copy is destroyed at thread exit; plain data, so still readable afterwards
+    // by log calls from other objects' destructors.
+    static thread_local bool t_recentLoggersGone;
+    static thread_local RecentLoggers t_recentLoggers;
+};
+
+thread_local bool RecentLoggers::t_recentLoggersGone = false;
+thread_local RecentLoggers RecentLoggers::t_recentLoggers;
 
 }  // namespace
 
@@ -235,6 +289,17 @@ std::shared_ptr<ILogger> LoggerManager::GetLoggerAccepting(char const* zone, Sev
     {
         return nullptr;
     }
+    RecentLoggers* recent = RecentLoggers::OfThisThread();
+    if (entry != nullptr && recent != nullptr && workerRunning.load(std::memory_order_acquire))
+    {
+        if (const std::uint32_t generation = entry->AcceptingGeneration(severity); generation != 0)
+        {
+            if (auto logger = recent->Find(*entry, generation))
+            {
+                return logger;
+            }
+        }
+    }
     const std::lock_guard<std::recursive_mutex> lock(mutex);
     if (exited)
     {
@@ -255,6 +320,10 @@ std::shared_ptr<ILogger> LoggerManager::GetLoggerAccepting(char const* zone, Sev
             return nullptr;
         }
         ++messagesWithoutWorker;
+    }
+    else if (recent != nullptr)
+    {
+        recent->Remember(*zones->Find(zone), logger);
     }
     return logger;
 }
@@ -346,6 +415,7 @@ void LoggerManager::Initialise()
     }
     messagesWithoutWorker = 0;
     forkedWithoutStart = false;
+    workerRunning.store(true, std::memory_order_release);
     appenderManager->LoadGlobalAppenders();
 }
 
@@ -355,6 +425,7 @@ LoggerManager::DetachedWorker LoggerManager::DetachWorker(bool releaseLoggers)
 {
     DetachedWorker worker{std::move(workGuard), std::move(threads), {}};
     threads.clear();
+    workerRunning.store(false, std::memory_order_release);
     messagesWithoutWorker = 0;
     for (const auto& entry : zones->Entries())
     {
@@ -437,6 +508,7 @@ void LoggerManager::UnlockAllInChild()
         new (&manager->mutex) std::recursive_mutex();
         new (&manager->lifecycleMutex) std::mutex();
         manager->forkedFromParent = true;
+        manager->workerRunning.store(false, std::memory_order_relaxed);
         manager->forkedWithoutStart = true;
     }
     new (&g_managersMutex) std::mutex();

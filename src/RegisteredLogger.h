@@ -28,6 +28,9 @@ public:
     void Shutdown() override;
     bool IsShutdown() const override;
 
+    // Distinguishes this registration from every other logger the zone's entry has had.
+    std::uint32_t Generation() const noexcept { return generation; }
+
     // The zone was initialised again.
     void Reactivate() noexcept;
 

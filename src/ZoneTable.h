@@ -37,6 +37,14 @@ public:
         return GenerationOf(current) != 0 && static_cast<std::int32_t>(severity) > VerbosityOf(current);
     }
 
+    // Any thread, no lock, no write: the registered logger's generation when its verbosity accepts
+    // `severity`; 0 when none is registered or it rejects.
+    std::uint32_t AcceptingGeneration(Severity severity) const noexcept
+    {
+        const std::uint64_t current = state.load(std::memory_order_acquire);
+        return static_cast<std::int32_t>(severity) > VerbosityOf(current) ? 0 : GenerationOf(current);
+    }
+
     // Registry lock held: the logger of `generation` (never 0) is registered with `verbosity`.
     void Publish(std::uint32_t generation, Severity verbosity) noexcept
     {

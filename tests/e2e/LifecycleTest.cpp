@@ -165,6 +165,9 @@ TEST_F(LifecycleTest, RestartsAfterAFullShutdownAndDeliversWhatWasQueuedMeanwhil
 {
     StdoutCapture capture(root / "stdout.txt");
     InitialiseLogging("Net");
+    // Kept past the shutdown: this thread's log calls must still reach the zone's new logger, not this
+    // one, which the thread logged to last.
+    const auto firstRunLogger = GetLoggerManager().GetLogger("Net");
     ToLog("Net", Severity::Error, __FILE__, __LINE__, 1, "first run");
     ShutdownLogging("Net");
     WriteZoneSettings("Net", "[OZRLogging]\nLogLevel=Trace\n");  // read by the zone's next logger

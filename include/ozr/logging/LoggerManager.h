@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -122,6 +123,10 @@ private:
     std::uint32_t lastGeneration = 0;
     std::size_t messagesWithoutWorker = 0;
     bool exited = false;
+    // A worker runs and the registry is the process's own (not a forked child's inheritance): only then
+    // may an accepted call use a logger it remembers instead of asking the registry. Written under the
+    // registry lock (and by the fork child handler), read by log calls without it.
+    std::atomic<bool> workerRunning{false};
     bool forkedFromParent = false;
     // A forked child that has not started logging of its own: what it logged is dropped at exit, so
     // that it never writes into its parent's files.
