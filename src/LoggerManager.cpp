@@ -39,8 +39,10 @@
 //     fork must come before the prepare handler below takes the registry locks, because a flush can wait
 //     on a full pipe.
 //
-// The zone table and each zone's published verbosity are atomics: log calls read them without a lock,
-// and the registry lock orders their writers. The worker takes none of these locks.
+// The zone table, each zone's published verbosity and `workerRunning` are atomics: log calls read them
+// without a lock, and the registry lock orders their writers. An accepted call to a registered zone while
+// a worker runs takes its logger from the thread's own memory (RecentLoggers), without the registry lock.
+// The worker takes none of these locks.
 
 namespace ozr::logging
 {

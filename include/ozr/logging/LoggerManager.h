@@ -39,7 +39,9 @@ class ZoneTable;
 // appender manager and the registry.
 //
 // Log calls find their zone without a lock: a call that the zone's verbosity rejects takes no lock and
-// writes no shared memory. Accepted calls and zones not yet made take the registry lock, which is held
+// writes no shared memory. An accepted call to a registered zone, while a worker runs, reuses the logger
+// its thread logged to last when the zone still has it. Other accepted calls and zones not yet made take
+// the registry lock, which is held
 // only for short registry work and for making a logger; it is never held while the worker drains.
 // InitialiseLogger and ShutdownLogger are serialised by a lifecycle lock of their own, which the last
 // ShutdownLogger holds while it waits for the drain: other initialisations and shutdowns wait for it,
