@@ -47,6 +47,8 @@
 namespace ozr::logging
 {
 
+std::atomic<const ZoneTable*> g_processZones{nullptr};
+
 namespace
 {
 
@@ -516,12 +518,6 @@ void LoggerManager::UnlockAllInChild()
     new (&g_managersMutex) std::mutex();
 }
 
-bool ProcessManagerRejects(char const* zone, Severity severity) noexcept
-{
-    const LoggerManager* manager = g_processManager.load(std::memory_order_acquire);
-    return manager != nullptr && manager->Rejects(zone, severity);
-}
-
 // Never destroyed: threads that still log while the process exits (detached threads, destructors of
 // other statics) must find it. The exit handler registered here, right after it was made, drains it at
 // the point where its destructor would have run.
@@ -530,6 +526,7 @@ LoggerManager& GetLoggerManager()
     static LoggerManager* const manager = []
     {
         auto* made = new LoggerManager();
+        g_processZones.store(made->zones.get(), std::memory_order_release);
         g_processManager.store(made, std::memory_order_release);
         std::atexit(&DrainProcessManagerAtExit);
         return made;

@@ -96,6 +96,8 @@ public:
     void Flush();
 
 private:
+    friend LoggerManager& GetLoggerManager();  // publishes the process-wide manager's zone table
+
     using WorkGuard = boost::asio::executor_work_guard<boost::asio::io_context::executor_type>;
     struct DetachedWorker;
 
