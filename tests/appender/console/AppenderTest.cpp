@@ -57,6 +57,28 @@ TEST(ConsoleAppender, WritesEveryMessageAsOneLineInOrderOnTheContext)
     EXPECT_EQ(captured.errText.str(), "") << "errors go to standard output too";
 }
 
+// An application's own formatter, given to the appender instead of the library's.
+class TextOnlyFormatter final : public IMessageFormatter
+{
+public:
+    void PrintMessage(std::ostream& stream, const Message& message) const override
+    {
+        stream << PrintMessage(message);
+    }
+    std::string PrintMessage(const Message& message) const override { return message.text + "\n"; }
+};
+
+TEST(ConsoleAppender, WritesWhatTheFormatterItWasGivenMakes)
+{
+    boost::asio::io_context ioContext;
+    const TextOnlyFormatter formatter;
+    auto appender = std::make_shared<Appender>(ioContext, formatter);
+    CapturedStandardStreams captured;
+    appender->Log(ozr::testing::MakeMessage("only the text"));
+    ioContext.run();
+    EXPECT_EQ(captured.outText.str(), "only the text\n");
+}
+
 // Counts the writes that reach it and the flushes.
 struct CountingBuffer : std::stringbuf
 {
