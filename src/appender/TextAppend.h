@@ -107,12 +107,17 @@ char* WriteLiteral(char* out, const char (&text)[Size])
     return out + Size - 1;
 }
 
-// As WriteDecimal, for a width of at most MaxDecimalDigits.
+// As WriteDecimal, for any width.
 inline void AppendDecimal(std::string& out, std::uint64_t value, std::size_t width = 1, char fill = '0')
 {
-    std::array<char, MaxDecimalDigits> text;
-    out.append(text.data(),
-               static_cast<std::size_t>(WriteDecimal(text.data(), value, width, fill) - text.data()));
+    const std::size_t length = DecimalLength(value);
+    if (width > length)
+    {
+        out.append(width - length, fill);
+    }
+    std::array<char, MaxDecimalDigits> digits;
+    out.append(digits.data(),
+               static_cast<std::size_t>(WriteDigits(digits.data(), value, length) - digits.data()));
 }
 
 // "(line): (TID 0x<16 hex digits>) ": the line number and thread of a message, written after its file.
