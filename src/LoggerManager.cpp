@@ -128,14 +128,12 @@ public:
 private:
     static constexpr std::size_t SlotCount = 4;
 
-    RecentLogger& SlotOf(const ZoneEntry& entry) noexcept
+    static std::size_t SlotIndex(const ZoneEntry& entry) noexcept
     {
-        return slots[(reinterpret_cast<std::uintptr_t>(&entry) / alignof(ZoneEntry)) % SlotCount];
+        return (reinterpret_cast<std::uintptr_t>(&entry) / alignof(ZoneEntry)) % SlotCount;
     }
-    const RecentLogger& SlotOf(const ZoneEntry& entry) const noexcept
-    {
-        return slots[(reinterpret_cast<std::uintptr_t>(&entry) / alignof(ZoneEntry)) % SlotCount];
-    }
+    RecentLogger& SlotOf(const ZoneEntry& entry) noexcept { return slots[SlotIndex(entry)]; }
+    const RecentLogger& SlotOf(const ZoneEntry& entry) const noexcept { return slots[SlotIndex(entry)]; }
 
     std::array<RecentLogger, SlotCount> slots;
     // Set once the thread's copy is destroyed at thread exit; plain data, so still readable afterwards
@@ -278,12 +276,6 @@ std::shared_ptr<ILogger> LoggerManager::GetLogger(char const* zone)
     const std::lock_guard<std::recursive_mutex> lock(mutex);
     LeaveParentStateIfForked();
     return FindOrMakeLogger(zone);
-}
-
-bool LoggerManager::Rejects(char const* zone, Severity severity) const noexcept
-{
-    const ZoneEntry* entry = zones->Find(zone);
-    return entry != nullptr && entry->Rejects(severity);
 }
 
 std::shared_ptr<ILogger> LoggerManager::GetLoggerAccepting(char const* zone, Severity severity)

@@ -12,7 +12,7 @@ namespace ozr::logging
 extern std::atomic<const ZoneTable*> g_processZones;
 
 // For log calls, before anything else: true when the process-wide manager exists and the zone's registered
-// logger rejects `severity` (as LoggerManager::Rejects). Takes no lock, writes nothing and makes nothing.
+// logger rejects `severity`. Takes no lock, writes nothing and makes nothing.
 // Inline, so that a rejected call for a zone its thread found lately makes no call at all.
 inline bool ProcessManagerRejects(char const* zone, Severity severity) noexcept
 {

@@ -12,11 +12,6 @@ constexpr std::size_t InitialBucketCount = 16;
 // Zone names rarely differ only after this many characters; those that do share a probe sequence.
 constexpr std::size_t HashedPrefixLength = 32;
 
-bool IsDefaultZone(const char* zone)
-{
-    return zone == nullptr || *zone == '\0';
-}
-
 // FNV-1a over the name's first characters: no length to measure first.
 std::size_t Hash(const char* zone) noexcept
 {
@@ -38,6 +33,7 @@ __thread RememberedZone rememberedZones[RememberedZoneCount] __attribute__((tls_
 
 }  // namespace zone_lookup
 
+using zone_lookup::IsDefaultZone;
 using zone_lookup::namesEpoch;
 using zone_lookup::RememberedSlot;
 

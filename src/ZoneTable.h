@@ -131,6 +131,12 @@ extern __thread RememberedZone rememberedZones[RememberedZoneCount]
 // Advanced whenever a zone text may change meaning: a zone shut down, a table made or destroyed.
 extern std::atomic<std::uint64_t> namesEpoch;
 
+// Null and the empty text both name the default zone.
+inline bool IsDefaultZone(const char* zone) noexcept
+{
+    return zone == nullptr || *zone == '\0';
+}
+
 inline RememberedZone& RememberedSlot(const char* zone) noexcept
 {
     return rememberedZones[(reinterpret_cast<std::uintptr_t>(zone) >> 3) % RememberedZoneCount];
@@ -150,7 +156,7 @@ public:
     // log call for a zone this thread asked for lately costs a few loads and no call.
     ZoneEntry* Find(const char* zone) const noexcept
     {
-        if (zone == nullptr || *zone == '\0')
+        if (zone_lookup::IsDefaultZone(zone))
         {
             return defaultZone.load(std::memory_order_acquire);
         }

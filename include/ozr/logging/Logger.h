@@ -99,8 +99,7 @@ private:
     std::vector<std::shared_ptr<Message const>> queued;  // guarded by queueMutex
     bool deliveryDispatched = false;                     // guarded by queueMutex: a task will take `queued`
     alignas(64) std::vector<std::shared_ptr<Message const>> delivering;  // on the strand only
-    // Last: it stops calling back before the rest goes.
-    alignas(64) std::unique_ptr<SettingsWatcher> settingsWatcher;
+    std::unique_ptr<SettingsWatcher> settingsWatcher;  // last: it stops calling back before the rest goes
 };
 
 }  // namespace ozr::logging

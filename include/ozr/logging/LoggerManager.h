@@ -73,10 +73,6 @@ public:
     void ShutdownLogger(char const* zone) override;
     std::shared_ptr<ILogger> GetLogger(char const* zone) override;
 
-    // For log calls, before anything else: true when the zone has a registered logger whose verbosity
-    // rejects `severity`. Takes no lock and writes nothing; false sends the call to GetLoggerAccepting.
-    bool Rejects(char const* zone, Severity severity) const noexcept;
-
     // For log calls: the zone's logger (made if missing) when its verbosity accepts `severity`, otherwise
     // empty. A rejection of a registered zone costs no lock. Also empty once the exit drain has run, and
     // while no worker runs and MaxMessagesWithoutWorker accepted calls already wait for one.
