@@ -29,8 +29,8 @@ namespace
 {
 
 using namespace ozr::logging;
-using ozr::testing::ExitedNormally;
 using ozr::testing::ReadLines;
+using ozr::testing::RunChild;
 using ozr::testing::StdoutCapture;
 using ozr::testing::Texts;
 using ozr::testing::WaitForChild;
@@ -67,20 +67,6 @@ void LogNumbered(const char* zone, const char* prefix, int count)
     {
         ToLog(zone, Severity::Error, __FILE__, __LINE__, 1, "%s %d", prefix, number);
     }
-}
-
-// Runs `body` in a child process that ends with `exit(0)` unless the body ends it otherwise; returns
-// whether the child ended normally on its own.
-template <typename Body>
-bool RunChild(Body body)
-{
-    const pid_t child = fork();
-    if (child == 0)
-    {
-        body();
-        std::exit(0);
-    }
-    return ExitedNormally(WaitForChild(child));
 }
 
 TEST_F(ProcessTest, ExitingWithoutShutdownWritesEverythingQueued)

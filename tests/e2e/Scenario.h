@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <regex>
@@ -171,6 +172,20 @@ inline int WaitForChild(pid_t child, std::chrono::seconds timeout = std::chrono:
 inline bool ExitedNormally(int status)
 {
     return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Runs `body` in a child process that ends with `exit(0)` unless the body ends it otherwise; returns
+// whether the child ended normally on its own.
+template <typename Body>
+bool RunChild(Body body)
+{
+    const pid_t child = fork();
+    if (child == 0)
+    {
+        body();
+        std::exit(0);
+    }
+    return ExitedNormally(WaitForChild(child));
 }
 
 }  // namespace ozr::testing

@@ -16,13 +16,12 @@ namespace
 {
 
 using namespace ozr::logging;
-using ozr::testing::ExitedNormally;
 using ozr::testing::ReadFile;
 using ozr::testing::ReadLines;
+using ozr::testing::RunChild;
 using ozr::testing::RunProgram;
 using ozr::testing::StdoutCapture;
 using ozr::testing::Texts;
-using ozr::testing::WaitForChild;
 
 using WatchedSettingsTest = ozr::testing::Scenario;
 
@@ -40,18 +39,6 @@ bool VerbosityBecomes(const char* zone, Severity expected)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return VerbosityOf(zone) == expected;
-}
-
-template <typename Body>
-bool RunChild(Body body)
-{
-    const pid_t child = fork();
-    if (child == 0)
-    {
-        body();
-        std::exit(0);
-    }
-    return ExitedNormally(WaitForChild(child));
 }
 
 TEST_F(WatchedSettingsTest, LevelsChangedByOtherProcessesApplyLiveOnlyWhereWatched)
