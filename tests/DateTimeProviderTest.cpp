@@ -57,7 +57,7 @@ TEST(DateTimeProvider, CarriesMicroseconds)
 // The calendar fields of a second are converted once and reused for the readings within it. Readings in
 // one run of calls, as a thread makes them: within a second, across a change of second and of minute,
 // across both daylight-saving changes of a zone that has them, and back in time; each compared with a
-// direct conversion of the same reading.
+// direct conversion of the same reading. Then the zone changed by tzset() within one second.
 TEST(DateTimeProvider, CachedCalendarFieldsMatchADirectConversionAcrossSecondsMinutesAndOffsetChanges)
 {
     setenv("TZ", "Europe/Berlin", 1);
@@ -80,8 +80,8 @@ TEST(DateTimeProvider, CachedCalendarFieldsMatchADirectConversionAcrossSecondsMi
     readings.push_back({springForward - 3600, 42});    // back in time
     readings.push_back({springForward - 3600, 43});
 
-    CalendarCache local(&boost::date_time::c_time::localtime);
-    CalendarCache universal(&boost::date_time::c_time::gmtime);
+    CalendarCache local(&boost::date_time::c_time::localtime, true);
+    CalendarCache universal(&boost::date_time::c_time::gmtime, false);
     using LocalAdjustor = boost::date_time::c_local_adjustor<boost::posix_time::ptime>;
     for (const timeval& reading : readings)
     {
@@ -94,6 +94,25 @@ TEST(DateTimeProvider, CachedCalendarFieldsMatchADirectConversionAcrossSecondsMi
     // The offset in force on each side of the change.
     EXPECT_EQ(local.At({springForward - 1, 0}), boost::posix_time::time_from_string("2021-03-28 01:59:59"));
     EXPECT_EQ(local.At({springForward, 0}), boost::posix_time::time_from_string("2021-03-28 03:00:00"));
+
+    // A zone put in force by tzset() holds from the next reading, within the same second too.
+    setenv("TZ", "XST-05:30", 1);
+    tzset();
+    EXPECT_EQ(local.At({springForward, 1}),
+              boost::posix_time::time_from_string("2021-03-28 06:30:00.000001"));
+    setenv("TZ", "YST+08", 1);
+    tzset();
+    EXPECT_EQ(local.At({springForward, 2}),
+              boost::posix_time::time_from_string("2021-03-27 17:00:00.000002"));
+    const DateTimeProvider clock;
+    setenv("TZ", "XST-05:30", 1);
+    tzset();
+    const auto before = clock.GetLocalNow() - clock.GetUniversalNow();
+    setenv("TZ", "YST+08", 1);
+    tzset();
+    const auto after = clock.GetLocalNow() - clock.GetUniversalNow();
+    EXPECT_LT((before - boost::posix_time::minutes(330)).abs(), boost::posix_time::seconds(1));
+    EXPECT_LT((after + boost::posix_time::hours(8)).abs(), boost::posix_time::seconds(1));
     unsetenv("TZ");
     tzset();
 }
