@@ -39,7 +39,10 @@ constexpr const char* Usage =
     "the new level within a second when the zone's file holds WatchSettings=1, otherwise at its next\n"
     "start. A missing file is created.\n"
     "\n"
-    "Exit status: 0 done, 1 the settings file cannot be read or written, 2 bad usage or unknown level.\n";
+    "ZONE may not contain '/' or \"..\": its file must lie in DIR.\n"
+    "\n"
+    "Exit status: 0 done, 1 the settings file cannot be read or written, 2 bad usage, unknown level or a\n"
+    "zone name that cannot name a file in DIR.\n";
 
 // Thrown for a command line that cannot be followed; the text says why.
 struct UsageError
@@ -167,6 +170,11 @@ int Run(const std::vector<std::string_view>& arguments)
         return 0;
     }
     const std::string file = ZoneConfigFile(options);
+    if (file.empty())
+    {
+        throw UsageError{"zone '" + options.zone +
+                         "' cannot name a settings file: '/' and \"..\" are refused"};
+    }
     return options.level ? SetLevel(file, *options.level) : PrintLevel(file);
 }
 

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "ConfigFileSearch.h"
+#include "ZoneName.h"
 
 namespace ozr::logging
 {
@@ -22,8 +23,13 @@ ConfigLocator::ConfigLocator(const IApplicationInfoProvider& applicationInfo)
 
 std::string ConfigLocator::GetZoneConfigFilePath(const char* zone) const
 {
+    if (!IsDefaultZone(zone) && !IsPlaceableZoneName(zone))
+    {
+        return {};
+    }
     // Asked before the search takes the lock, so no other lock is ever taken while it is held.
-    std::string baseName = zone != nullptr ? std::string(zone) : applicationInfoProvider.GetApplicationName();
+    std::string baseName =
+        IsDefaultZone(zone) ? applicationInfoProvider.GetApplicationName() : std::string(zone);
     return GetConfigFilePath(std::move(baseName) + ".Logging");
 }
 

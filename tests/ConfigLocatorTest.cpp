@@ -64,7 +64,10 @@ TEST(ConfigLocatorTest, NamesZoneAndGlobalFilesInTheDefaultDirectory)
         {"Net", "/etc/ostrel/config/Net.Logging.ini"},
         {"net.Sub", "/etc/ostrel/config/net.Sub.Logging.ini"},
         {nullptr, "/etc/ostrel/config/collector.bin.Logging.ini"},
-        {"", "/etc/ostrel/config/.Logging.ini"},
+        {"", "/etc/ostrel/config/collector.bin.Logging.ini"},
+        {"../Net", ""},
+        {"sub/Net", ""},
+        {"/abs", ""},
     };
     FakeApplicationInfo applicationInfo;
     ConfigLocator locator(applicationInfo);
@@ -73,7 +76,7 @@ TEST(ConfigLocatorTest, NamesZoneAndGlobalFilesInTheDefaultDirectory)
         EXPECT_EQ(locator.GetZoneConfigFilePath(testCase.zone), testCase.expected)
             << (testCase.zone ? testCase.zone : "(null)");
     }
-    EXPECT_EQ(applicationInfo.nameRequests, 1) << "only the null zone needs the application name";
+    EXPECT_EQ(applicationInfo.nameRequests, 2) << "only the default zone needs the application name";
     EXPECT_EQ(locator.GetGlobalConfigFilePath("syslog"), "/etc/ostrel/config/syslog.ini");
 }
 

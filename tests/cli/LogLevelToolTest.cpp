@@ -57,6 +57,13 @@ TEST_F(LogLevelToolTest, PrintsAndSetsTheLevelKeepingCommentsAndExitsNonZeroOnEr
     EXPECT_EQ(Run({}).exitCode, 2);
     EXPECT_EQ(Run({"--config-dir"}).exitCode, 2);
     EXPECT_EQ(Run({"Net", "Info", "extra"}).exitCode, 2);
+    for (const std::string zone : {"../Net", "sub/Net", "Net..x"})
+    {
+        const auto outside = Run({"--config-dir", configDir, zone, "Info"});
+        EXPECT_EQ(outside.exitCode, 2) << zone;
+        EXPECT_THAT(outside.err, HasSubstr("cannot name a settings file")) << zone;
+    }
+    EXPECT_FALSE(std::filesystem::exists(config.Path().parent_path() / "Net.Logging.ini"));
     const auto help = Run({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_THAT(help.out, HasSubstr("Usage: ostrel-loglevel [--config-dir DIR] ZONE [LEVEL]"));

@@ -183,10 +183,12 @@ TEST_F(LifecycleTest, RestartsAfterAFullShutdownAndDeliversWhatWasQueuedMeanwhil
     EXPECT_THAT(Texts(capture.Lines()), ElementsAre("first run"));
 }
 
-TEST_F(LifecycleTest, ANullAndAnEmptyZoneAreTheSameDefaultZone)
+// Whichever of the two names the zone first. Zone names that would reach outside the log or settings
+// directory write nowhere: their lines are dropped and counted, their level stays in memory.
+TEST_F(LifecycleTest, ANullAndAnEmptyZoneAreTheSameDefaultZoneAndNoZoneNameLeavesItsDirectory)
 {
-    InitialiseLogging(nullptr);
-    SetLoggingVerbosity(Severity::Trace, "");
+    InitialiseLogging("");
+    SetLoggingVerbosity(Severity::Trace, nullptr);
     ToLog(nullptr, Severity::Trace, __FILE__, __LINE__, 1, "null zone");
     ToLog("", Severity::Trace, __FILE__, __LINE__, 1, "empty zone");
     const std::size_t running = ThreadCount();
@@ -204,6 +206,24 @@ TEST_F(LifecycleTest, ANullAndAnEmptyZoneAreTheSameDefaultZone)
     EXPECT_EQ(ozr::config::ini::ReadString(std::string("OZRLogging"), "LogLevel", "",
                                            (config / "e2e_LifecycleTest.Logging.ini").string()),
               "Trace");
+
+    const std::uint64_t droppedBefore = GetLoggingStatistics().fileLinesDropped;
+    for (const char* zone : {"../Up", "Down/Under", "..Dots"})
+    {
+        InitialiseLogging(zone);
+        SetLoggingVerbosity(Severity::Trace, zone);
+        ToLog(zone, Severity::Trace, __FILE__, __LINE__, 1, "nowhere");
+        ShutdownLogging(zone);
+    }
+    EXPECT_EQ(GetLoggingStatistics().fileLinesDropped - droppedBefore, 3U);
+    std::vector<std::string> everything;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root.Path()))
+    {
+        everything.push_back(std::filesystem::relative(entry.path(), root.Path()).string());
+    }
+    EXPECT_THAT(everything, ::testing::UnorderedElementsAre("config", "config/e2e_LifecycleTest.Logging.ini",
+                                                            "config/e2e_LifecycleTest.Logging.ini.lock",
+                                                            "logs", "logs/e2e_LifecycleTest.00.txt"));
 }
 
 TEST_F(LifecycleTest, ShuttingDownAZoneThatWasNeverUsedChangesNothing)

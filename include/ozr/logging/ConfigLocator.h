@@ -16,7 +16,8 @@ class OZR_LOGGING_API IConfigLocator
 {
 public:
     virtual ~IConfigLocator() = default;
-    // "<zone>.Logging.ini"; the application name stands in for a null zone.
+    // "<zone>.Logging.ini"; the application name stands in for a null or empty zone. Empty for a zone
+    // name that would place the file outside the directory (one holding '/' or "..").
     virtual std::string GetZoneConfigFilePath(const char* zone) const = 0;
     // "<name>.ini", e.g. "syslog.ini".
     virtual std::string GetGlobalConfigFilePath(const std::string& name) const = 0;

@@ -76,6 +76,11 @@ void Appender::Log(std::shared_ptr<Message const> message)
     {
         return;
     }
+    if (config.baseName.empty())
+    {
+        AddTo(g_loggingCounters.fileLinesDropped);  // the zone's name cannot be placed in the directory
+        return;
+    }
     pending->Add(FormatSharedLine(formatter, std::move(message)), strand, *this,
                  [this](const LineBatch& batch) { WriteBatch(batch); });
 }

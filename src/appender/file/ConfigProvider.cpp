@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "ReadValue.h"
+#include "ZoneName.h"
 #include "ozr/config/Ini.h"
 
 namespace ozr::logging::appender::file
@@ -32,6 +33,17 @@ std::uint64_t MebibytesToBytes(std::uint64_t mebibytes)
     return mebibytes << BytesPerMebibyteShift;
 }
 
+// The zone's name in its file names; empty when the name cannot be placed inside the log directory, so
+// that the appender drops and counts the zone's lines rather than write them elsewhere.
+std::string BaseName(const char* zone, const IApplicationInfoProvider& applicationInfoProvider)
+{
+    if (IsDefaultZone(zone))
+    {
+        return applicationInfoProvider.GetApplicationName();
+    }
+    return IsPlaceableZoneName(zone) ? std::string(zone) : std::string();
+}
+
 }  // namespace
 
 ConfigProvider::ConfigProvider(const IApplicationInfoProvider& applicationInfoProvider, char const* zone,
@@ -53,7 +65,7 @@ Config ConfigProvider::GetConfig() const
     {
         config.logDirectory = g_defaultLogDirectory;
     }
-    config.baseName = zone != nullptr ? std::string(zone) : applicationInfoProvider.GetApplicationName();
+    config.baseName = BaseName(zone, applicationInfoProvider);
     config.maxFileSize = MebibytesToBytes(
         ReadValue<std::uint64_t>(ConfigSection, "MaxFileSizeMB", DefaultMaxFileSizeMB, configFilePath));
     // Zero files would leave nowhere to write; the current file always counts.

@@ -15,6 +15,7 @@
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
 #include "LoggingCounters.h"
+#include "ZoneName.h"
 #include "appender/TextAppend.h"
 
 namespace ozr::logging::appender::syslog
@@ -256,8 +257,9 @@ void Appender::OnSent(const error_code& error)
 std::string Appender::FormatLogMessage(const Message& message) const
 {
     const std::string applicationName =
-        message.zone == nullptr ? applicationInfoProvider.GetApplicationName() : "";
-    const std::string_view tag = message.zone == nullptr ? std::string_view(applicationName) : message.zone;
+        IsDefaultZone(message.zone) ? applicationInfoProvider.GetApplicationName() : "";
+    const std::string_view tag =
+        IsDefaultZone(message.zone) ? std::string_view(applicationName) : message.zone;
 
     std::string payload;
     payload.reserve(std::min(g_maxPayloadSize + 1, 64 + localHostName.size() + tag.size() +

@@ -95,7 +95,7 @@ TEST_F(FormatTest, RendersEachFieldAsLaidOut)
     const std::string head = "<134>Mar  5 09:07:03 {host} ";
     const std::vector<FormatCase> cases = {
         {"zone is the tag", [&](Message& m) { m.zone = net; }, head + "net: " + tail},
-        {"empty zone gives an empty tag", [&](Message& m) { m.zone = empty; }, head + ": " + tail},
+        {"an empty zone is the default zone", [&](Message& m) { m.zone = empty; }, head + "demo: " + tail},
         {"two-digit day", [](Message& m) { m.localTime = ptime(date(2024, 3, 15), time_duration(9, 7, 3)); },
          "<134>Mar 15 09:07:03 {host} demo: " + tail},
         {"midnight", [](Message& m) { m.localTime = ptime(date(2024, 1, 1)); },

@@ -15,7 +15,8 @@ struct OZR_LOGGING_API Config
     static constexpr std::uint64_t DefaultMaxFileCount = 6;
 
     std::filesystem::path logDirectory;
-    std::string baseName;        // zone name, or the application name for the default zone
+    std::string baseName;        // zone name, or the application name for the default zone; empty when
+                                 // the zone name cannot be placed in the directory ('/' or "..")
     std::uint64_t maxFileSize;   // bytes; the current file is rotated once it is larger
     std::uint64_t maxFileCount;  // files retained, the current one included
     bool enabled;
