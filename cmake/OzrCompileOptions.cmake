@@ -18,4 +18,7 @@ endif()
 # Strict warnings, as errors, for the project's own code.
 function(ozr_set_warnings target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
+    if(OZR_THREAD_SAFETY_ANALYSIS)
+        target_compile_options(${target} PRIVATE -Wthread-safety -Wthread-safety-beta)
+    endif()
 endfunction()
