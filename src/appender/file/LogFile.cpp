@@ -7,20 +7,20 @@
 #include <cerrno>
 #include <system_error>
 
+#include "SystemError.h"  // the settings library's RetryOnInterrupt
+
 namespace ozr::logging::appender::file
 {
 namespace
 {
 
+using ozr::config::ini::detail::RetryOnInterrupt;
+
 // New files get 0666 narrowed by the umask, as a file stream would create them.
 int OpenForAppend(const std::filesystem::path& file)
 {
-    int descriptor = -1;
-    do
-    {
-        descriptor = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    } while (descriptor < 0 && errno == EINTR);
-    return descriptor;
+    return RetryOnInterrupt(
+        [&] { return ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666); });
 }
 
 // If the directory was removed while the process runs, makes it again once instead of dropping every
@@ -42,12 +42,7 @@ std::optional<std::uint64_t> MeasureSize(int descriptor)
     struct stat status
     {
     };
-    int result = -1;
-    do
-    {
-        result = ::fstat(descriptor, &status);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0)
+    if (RetryOnInterrupt([&] { return ::fstat(descriptor, &status); }) != 0)
     {
         return std::nullopt;
     }
@@ -98,11 +93,8 @@ LogFile::Outcome LogFile::Append(const LineBatch& batch, std::size_t first, std:
     std::size_t offset = batch.Begin(first);  // next byte to write
     while (line < last && usable)
     {
-        const ssize_t written = ::write(descriptor, text + offset, end - offset);
-        if (written < 0 && errno == EINTR)
-        {
-            continue;
-        }
+        const ssize_t written =
+            RetryOnInterrupt([&] { return ::write(descriptor, text + offset, end - offset); });
         if (written > 0)
         {
             offset += static_cast<std::size_t>(written);
@@ -130,12 +122,7 @@ LogFile::Outcome LogFile::Append(const LineBatch& batch, std::size_t first, std:
 
 bool LogFile::TruncateTo(std::uint64_t length) const
 {
-    int result = -1;
-    do
-    {
-        result = ::ftruncate(descriptor, static_cast<off_t>(length));
-    } while (result != 0 && errno == EINTR);
-    return result == 0;
+    return RetryOnInterrupt([&] { return ::ftruncate(descriptor, static_cast<off_t>(length)); }) == 0;
 }
 
 }  // namespace ozr::logging::appender::file
