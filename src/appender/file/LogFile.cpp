@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "FileSizeSignal.h"
 #include "SystemError.h"  // the settings library's RetryOnInterrupt
 
 namespace ozr::logging::appender::file
@@ -90,6 +91,7 @@ LogFile::~LogFile()
 
 LogFile::Outcome LogFile::Append(const LineBatch& batch, std::size_t first, std::size_t last)
 {
+    FileSizeSignalBlock sizeSignal;
     Outcome outcome;
     const char* const text = batch.Text().data();
     const std::size_t end = batch.Begin(last);
@@ -116,6 +118,10 @@ LogFile::Outcome LogFile::Append(const LineBatch& batch, std::size_t first, std:
         }
         // The write stopped (disk full, a size limit, an I/O error): the line under way is removed again
         // and dropped, and the next line gets a write of its own.
+        if (written < 0 && errno == EFBIG)
+        {
+            sizeSignal.NoteLimitReached();
+        }
         if (offset > batch.Begin(line) && !Cut(fragment))
         {
             usable = false;
