@@ -11,6 +11,7 @@
 #include <new>
 #include <vector>
 
+#include "FileSizeSignal.h"
 #include "ProcessManager.h"
 #include "RegisteredLogger.h"
 #include "ZoneTable.h"
@@ -407,7 +408,12 @@ void LoggerManager::Initialise()
     workGuard = std::make_unique<WorkGuard>(ioContext->get_executor());
     while (threads.empty())
     {
-        threads.emplace_back(&RunIOContext, std::ref(*ioContext));
+        threads.emplace_back(
+            [&context = *ioContext]
+            {
+                BlockFileSizeSignal();
+                RunIOContext(context);
+            });
     }
     messagesWithoutWorker = 0;
     forkedWithoutStart = false;

@@ -14,6 +14,7 @@
 #include <array>
 #include <atomic>
 #include <cstdarg>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -38,6 +39,7 @@ struct Decision
     bool fail = false;
     int error = 0;
     std::optional<std::size_t> shortCount;
+    std::vector<std::function<void(const std::string& path)>> observers;  // run before the call
 };
 
 // Everything the interposed calls share. Never destroyed: calls arrive until the process ends.
@@ -53,6 +55,8 @@ struct State
 
 std::atomic<bool> g_active{false};
 std::atomic<bool> g_instanceExists{false};
+// Set while an observer runs on this thread: its own calls go straight to the C library.
+thread_local bool t_observing = false;
 
 State& Shared()
 {
@@ -105,7 +109,7 @@ Decision Decide(State& state, Syscall call, const std::string& path)
             rule.seen >= fault.nth && (fault.times == 0 || rule.seen < fault.nth + fault.times);
         if (applies && fault.observer)
         {
-            fault.observer(path);
+            decision.observers.push_back(fault.observer);
         }
         else if (applies && !decided)
         {
@@ -119,22 +123,35 @@ Decision Decide(State& state, Syscall call, const std::string& path)
     return decision;
 }
 
+// Runs the observers of a decision without the state locked, so that they may make any call.
+void RunObservers(const Decision& decision, const std::string& path)
+{
+    t_observing = true;
+    for (const auto& observer : decision.observers)
+    {
+        observer(path);
+    }
+    t_observing = false;
+}
+
 // The decision for a call on `path`, or nothing when it is out of scope.
 std::optional<Decision> DecideForPath(Syscall call, int directory, const char* path,
                                       std::optional<std::string>* scopedPath = nullptr)
 {
-    if (!g_active.load(std::memory_order_acquire))
+    if (!g_active.load(std::memory_order_acquire) || t_observing)
     {
         return std::nullopt;
     }
     State& state = Shared();
-    const std::lock_guard<std::mutex> lock(state.mutex);
+    std::unique_lock<std::mutex> lock(state.mutex);
     std::optional<std::string> scoped = ScopedPath(state, directory, path);
     if (!scoped)
     {
         return std::nullopt;
     }
     const Decision decision = Decide(state, call, *scoped);
+    lock.unlock();
+    RunObservers(decision, *scoped);
     if (scopedPath != nullptr)
     {
         *scopedPath = std::move(scoped);
@@ -146,22 +163,25 @@ std::optional<Decision> DecideForPath(Syscall call, int directory, const char* p
 // descriptor from the scope (close).
 std::optional<Decision> DecideForDescriptor(Syscall call, int fd, bool forget = false)
 {
-    if (!g_active.load(std::memory_order_acquire))
+    if (!g_active.load(std::memory_order_acquire) || t_observing)
     {
         return std::nullopt;
     }
     State& state = Shared();
-    const std::lock_guard<std::mutex> lock(state.mutex);
+    std::unique_lock<std::mutex> lock(state.mutex);
     const auto found = state.descriptors.find(fd);
     if (found == state.descriptors.end())
     {
         return std::nullopt;
     }
-    const Decision decision = Decide(state, call, found->second);
+    const std::string path = found->second;
+    const Decision decision = Decide(state, call, path);
     if (forget)
     {
         state.descriptors.erase(found);
     }
+    lock.unlock();
+    RunObservers(decision, path);
     return decision;
 }
 

@@ -40,8 +40,9 @@ struct Fault
         fault.error = error;
         return fault;
     }
-    // Not a fault: the `nth` matching call first shows `observer` the path it is made on, then goes ahead.
-    // The observer runs inside the call and must not make any of the calls listed above.
+    // Not a fault: the `nth` matching call first shows `observer` the path it is made on, then goes ahead
+    // (or fails, when a fault matches it too). The observer runs inside the call, on its thread; the calls
+    // it makes itself are neither counted nor faulted, so it can act as another process would.
     static Fault Observing(Syscall call, int nth, std::function<void(const std::string& path)> observer)
     {
         Fault fault;

@@ -7,20 +7,25 @@
 #include <cerrno>
 #include <system_error>
 
+#include "FileSizeSignal.h"
+#include "SystemError.h"  // the settings library's RetryOnInterrupt
+
 namespace ozr::logging::appender::file
 {
 namespace
 {
 
-// New files get 0666 narrowed by the umask, as a file stream would create them.
+using ozr::config::ini::detail::RetryOnInterrupt;
+
+// Non-blocking, so that a FIFO or device put at the path cannot hold up the worker, and never taken as a
+// controlling terminal. New files get 0666 narrowed by the umask, as a file stream would create them.
 int OpenForAppend(const std::filesystem::path& file)
 {
-    int descriptor = -1;
-    do
-    {
-        descriptor = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    } while (descriptor < 0 && errno == EINTR);
-    return descriptor;
+    return RetryOnInterrupt(
+        [&] {
+            return ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY,
+                          0666);
+        });
 }
 
 // If the directory was removed while the process runs, makes it again once instead of dropping every
@@ -37,21 +42,16 @@ int OpenOrRecreateDirectory(const std::filesystem::path& file)
     return descriptor;
 }
 
-std::optional<std::uint64_t> MeasureSize(int descriptor)
+std::optional<struct stat> Status(int descriptor)
 {
     struct stat status
     {
     };
-    int result = -1;
-    do
-    {
-        result = ::fstat(descriptor, &status);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0)
+    if (RetryOnInterrupt([&] { return ::fstat(descriptor, &status); }) != 0)
     {
         return std::nullopt;
     }
-    return static_cast<std::uint64_t>(status.st_size);
+    return status;
 }
 
 }  // namespace
@@ -63,13 +63,13 @@ std::optional<LogFile> LogFile::Open(const std::filesystem::path& path)
     {
         return std::nullopt;
     }
-    const std::optional<std::uint64_t> size = MeasureSize(descriptor);
-    if (!size)
+    const std::optional<struct stat> status = Status(descriptor);
+    if (!status || !S_ISREG(status->st_mode))
     {
         ::close(descriptor);
         return std::nullopt;
     }
-    return LogFile(descriptor, *size);
+    return LogFile(descriptor, static_cast<std::uint64_t>(status->st_size));
 }
 
 LogFile::LogFile(int descriptor, std::uint64_t size) : descriptor(descriptor), size(size) {}
@@ -91,18 +91,17 @@ LogFile::~LogFile()
 
 LogFile::Outcome LogFile::Append(const LineBatch& batch, std::size_t first, std::size_t last)
 {
+    FileSizeSignalBlock sizeSignal;
     Outcome outcome;
     const char* const text = batch.Text().data();
     const std::size_t end = batch.Begin(last);
     std::size_t line = first;
     std::size_t offset = batch.Begin(first);  // next byte to write
+    Fragment fragment;                        // of line `line`, while part of it is written
     while (line < last && usable)
     {
-        const ssize_t written = ::write(descriptor, text + offset, end - offset);
-        if (written < 0 && errno == EINTR)
-        {
-            continue;
-        }
+        const ssize_t written =
+            RetryOnInterrupt([&] { return ::write(descriptor, text + offset, end - offset); });
         if (written > 0)
         {
             offset += static_cast<std::size_t>(written);
@@ -111,11 +110,19 @@ LogFile::Outcome LogFile::Append(const LineBatch& batch, std::size_t first, std:
                 size += batch.Length(line);
                 ++outcome.linesWritten;
             }
+            if (offset > batch.Begin(line))
+            {
+                fragment = Locate(fragment, static_cast<std::size_t>(written), offset - batch.Begin(line));
+            }
             continue;
         }
         // The write stopped (disk full, a size limit, an I/O error): the line under way is removed again
         // and dropped, and the next line gets a write of its own.
-        if (offset > batch.Begin(line) && !TruncateTo(size))
+        if (written < 0 && errno == EFBIG)
+        {
+            sizeSignal.NoteLimitReached();
+        }
+        if (offset > batch.Begin(line) && !Cut(fragment))
         {
             usable = false;
             break;
@@ -123,19 +130,49 @@ LogFile::Outcome LogFile::Append(const LineBatch& batch, std::size_t first, std:
         ++outcome.linesDropped;
         ++line;
         offset = batch.Begin(line);
+        fragment = Fragment{};
     }
     outcome.linesDropped += last - line;
     return outcome;
 }
 
-bool LogFile::TruncateTo(std::uint64_t length) const
+// With O_APPEND each write goes to the end of the file as it is then, so where a line began is known only
+// from the offset after the write, not from the size at opening: other processes may have appended since,
+// or a tool truncated the file.
+LogFile::Fragment LogFile::Locate(const Fragment& earlier, std::size_t written, std::size_t lineBytes) const
 {
-    int result = -1;
-    do
+    const off_t after = ::lseek(descriptor, 0, SEEK_CUR);
+    if (after < 0)
     {
-        result = ::ftruncate(descriptor, static_cast<off_t>(length));
-    } while (result != 0 && errno == EINTR);
-    return result == 0;
+        return Fragment{};
+    }
+    if (lineBytes <= written)  // the line began in this write
+    {
+        return Fragment{after - static_cast<off_t>(lineBytes), after, true};
+    }
+    // Earlier writes of the same line must end where this one began, or something came in between.
+    const bool contiguous = earlier.located && earlier.end == after - static_cast<off_t>(written);
+    return Fragment{earlier.begin, after, contiguous};
+}
+
+// A file that no longer ends where the fragment ends was written to or truncated by someone else since:
+// cutting it back would remove their lines, so the fragment stays.
+bool LogFile::Cut(const Fragment& fragment) const
+{
+    if (!fragment.located)
+    {
+        return true;
+    }
+    const std::optional<struct stat> status = Status(descriptor);
+    if (!status)
+    {
+        return false;
+    }
+    if (status->st_size != fragment.end)
+    {
+        return true;
+    }
+    return RetryOnInterrupt([&] { return ::ftruncate(descriptor, fragment.begin); }) == 0;
 }
 
 }  // namespace ozr::logging::appender::file

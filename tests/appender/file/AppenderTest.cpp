@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <map>
 #include <memory>
@@ -352,6 +353,57 @@ TEST_F(FileAppenderTest, AFailingSystemCallLeavesNoFragmentAndSparesLaterLines)
                 }
             }
         }
+    }
+}
+
+// A write that stops inside the second of three lines, then a full disk for that line: the cut-back
+// removes that line's fragment and nothing else, from where the line began in the file as it was at that
+// moment, while other writers append to it or a tool truncates it.
+TEST_F(FileAppenderTest, TheCutAfterAPartialWriteRemovesOnlyItsOwnFragment)
+{
+    using ozr::testing::Fault;
+    using ozr::testing::Syscall;
+    const std::string other = "another process's line\n";
+    const auto appendOther = [&other](const std::string& path) { WriteFile(path, ReadFile(path) + other); };
+    const auto truncate = [](const std::string& path) { WriteFile(path, ""); };
+    const std::string first = Line("first");
+    const std::string fragment = Line("second").substr(0, 7);
+    const std::string third = Line("third");
+    struct Case
+    {
+        const char* description;
+        int nthWrite;  // the call that the other writer comes before: 1 the short write, 2 the failing one
+        std::function<void(const std::string&)> otherWriter;
+        std::string expected;
+    };
+    const std::vector<Case> cases{
+        {"another process appends before the write", 1, appendOther, "before\n" + other + first + third},
+        {"a tool truncates the file before the write", 1, truncate, first + third},
+        // Cutting the fragment now would remove the other line: it stays.
+        {"another process appends after the fragment", 2, appendOther,
+         "before\n" + first + fragment + other + third},
+    };
+    ozr::testing::SyscallFaults faults(temporary.Path());
+    for (const auto& cut : cases)
+    {
+        SCOPED_TRACE(cut.description);
+        fs::remove_all(directory);
+        const auto appender = MakeAppender(Unlimited, 6);
+        WriteFile(File("00"), "before\n");
+        faults.Reset();
+        faults.Add(Fault::Observing(Syscall::Write, cut.nthWrite, cut.otherWriter))
+            .Add(Fault::ShortWrite(1, first.size() + fragment.size()))
+            .Add(Fault::Failing(Syscall::Write, 2, ENOSPC));
+        const auto before = ozr::logging::GetLoggingStatistics();
+        for (const char* text : {"first", "second", "third"})
+        {
+            appender->Log(MakeMessage(text));
+        }
+        Run();
+        const auto after = ozr::logging::GetLoggingStatistics();
+        EXPECT_EQ(ReadFile(File("00")), cut.expected);
+        EXPECT_EQ(after.fileLinesWritten - before.fileLinesWritten, 2u);
+        EXPECT_EQ(after.fileLinesDropped - before.fileLinesDropped, 1u);
     }
 }
 

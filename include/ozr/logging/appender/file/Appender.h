@@ -30,9 +30,11 @@ namespace ozr::logging::appender::file
 // one write job on the appender's strand, and the lines that arrive before that job runs join it (a full
 // batch is written at once). A job opens, measures, writes and closes the current file once, rotating
 // after exactly the lines that one-at-a-time writing would rotate after. No handle is kept between
-// batches, so other tools may move, truncate or delete the files at any time. Write failures drop lines,
-// never leave part of one in the file, and are never reported. Each queued job holds the appender, so it
-// may outlive its owners. Always made with std::make_shared.
+// batches, so other tools may move, truncate or delete the files at any time. Write failures drop lines
+// and are never reported; part of a line written is cut off again, unless another writer has appended to
+// the file since. A current file that is not a regular file (a FIFO, a device) is neither written nor
+// waited for. A write past the process's file-size limit fails instead of raising SIGXFSZ, on any thread.
+// Each queued job holds the appender, so it may outlive its owners. Always made with std::make_shared.
 class OZR_LOGGING_API Appender final : public ILogAppender,
                                        public IFlushable,
                                        public std::enable_shared_from_this<Appender>
