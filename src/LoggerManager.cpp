@@ -11,6 +11,9 @@
 #include <new>
 #include <vector>
 
+#include "AlternateSignalStack.h"
+#include "CrashFlush.h"
+#include "LoggingCounters.h"
 #include "ProcessManager.h"
 #include "RegisteredLogger.h"
 #include "ZoneTable.h"
@@ -52,9 +55,9 @@ std::atomic<const ZoneTable*> g_processZones{nullptr};
 namespace
 {
 
-// The worker's body. An exception escaping a task (an appender failing) costs that task only: the worker
-// goes back into the run loop unless the context was stopped.
-void RunIOContext(boost::asio::io_context& ioContext)
+// Runs the context until it runs out of work or is stopped. An exception escaping a task (an appender
+// failing) costs that task only, and is counted: the run goes on unless the context was stopped.
+void RunUntilDone(boost::asio::io_context& ioContext)
 {
     for (;;)
     {
@@ -65,12 +68,23 @@ void RunIOContext(boost::asio::io_context& ioContext)
         }
         catch (...)
         {
+            AddTo(g_loggingCounters.workerExceptions);
             if (ioContext.stopped())
             {
                 return;
             }
         }
     }
+}
+
+// The worker's body. It has a signal stack of its own, so that a fatal-signal handler still runs when the
+// worker overflows its stack, and a crash on it does not wait for itself.
+void RunIOContext(boost::asio::io_context& ioContext)
+{
+    const AlternateSignalStack signalStack;
+    crash_flush::EnterWorker();
+    RunUntilDone(ioContext);
+    crash_flush::LeaveWorker();
 }
 
 // Every live manager, so that the fork handlers, registered once per process, reach their registry locks.
@@ -176,6 +190,8 @@ struct LoggerManager::DetachedWorker
     std::deque<std::thread> threads;
     // The registry's references, released after the drain and outside the registry lock.
     std::vector<std::shared_ptr<RegisteredLogger>> loggers;
+    // Answers crash flushes while the worker drains.
+    std::unique_ptr<CrashFlushListener> crashFlushListener;
 };
 
 LoggerManager::LoggerManager()
@@ -413,13 +429,54 @@ void LoggerManager::Initialise()
     forkedWithoutStart = false;
     workerRunning.store(true, std::memory_order_release);
     appenderManager->LoadGlobalAppenders();
+    if (listensForCrashFlushes)
+    {
+        StartCrashFlushListener();
+    }
+}
+
+void LoggerManager::ListenForCrashFlushes()
+{
+    const std::lock_guard<std::recursive_mutex> lock(mutex);
+    listensForCrashFlushes = true;
+    if (!threads.empty() && !forkedFromParent)
+    {
+        StartCrashFlushListener();
+    }
+}
+
+// Registry lock held.
+void LoggerManager::StartCrashFlushListener()
+{
+    crashFlushListener = std::make_unique<CrashFlushListener>(
+        *ioContext, [this](const std::shared_ptr<void>& done) { return TryFlushFromWorker(done); });
+}
+
+// On the worker, for a fatal-signal handler: hands `done` to every registered logger, as Flush does, but
+// only if the registry lock is free at once. The crashing thread may hold it, and the worker never waits
+// for it.
+bool LoggerManager::TryFlushFromWorker(const std::shared_ptr<void>& done)
+{
+    const std::unique_lock<std::recursive_mutex> lock(mutex, std::try_to_lock);
+    if (!lock)
+    {
+        return false;
+    }
+    for (const auto& entry : zones->Entries())
+    {
+        if (entry->logger)
+        {
+            entry->logger->Flush(done);
+        }
+    }
+    return true;
 }
 
 // Registry lock held. Takes the worker and its guard out of the manager and withdraws every zone's
 // published verbosity; with `releaseLoggers` the registry lets go of its loggers too.
 LoggerManager::DetachedWorker LoggerManager::DetachWorker(bool releaseLoggers)
 {
-    DetachedWorker worker{std::move(workGuard), std::move(threads), {}};
+    DetachedWorker worker{std::move(workGuard), std::move(threads), {}, std::move(crashFlushListener)};
     threads.clear();
     workerRunning.store(false, std::memory_order_release);
     messagesWithoutWorker = 0;
@@ -443,7 +500,7 @@ void LoggerManager::RunTasksLeftQueued()
         return;  // exit() called from a task: the context cannot be run again from inside itself
     }
     ioContext->restart();
-    RunIOContext(*ioContext);
+    RunUntilDone(*ioContext);
 }
 
 // In a forked child, start over with a fresh context once the parent's state has been set aside.
@@ -466,6 +523,7 @@ void LoggerManager::AbandonParentState()
     DetachedWorker parentWorker = DetachWorker(true);
     abandoned.insert(abandoned.end(), parentWorker.loggers.begin(), parentWorker.loggers.end());
     abandoned.push_back(std::make_shared<std::deque<std::thread>>(std::move(parentWorker.threads)));
+    abandoned.push_back(std::shared_ptr<void>(std::move(parentWorker.crashFlushListener)));
     abandoned.push_back(std::shared_ptr<void>(std::move(parentWorker.guard)));
     abandoned.push_back(std::shared_ptr<void>(std::move(appenderManager)));
     abandoned.push_back(std::shared_ptr<void>(std::move(ioContext)));
