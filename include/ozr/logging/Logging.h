@@ -40,8 +40,8 @@ OZR_LOGGING_API void ToLog(const char* zone, Severity severity, const char* file
 
 // Returns once every message logged before the call, by any thread, has been written to its files, sent
 // or dropped, and standard output has been flushed. Shuts nothing down. Returns at once when no worker
-// runs, and when called on the worker itself (from inside an appender). For tests, crash handlers and
-// before exec.
+// runs, and when called on the worker itself (from inside an appender). For tests and before exec or
+// _exit; not async-signal-safe (see InstallLoggingCrashHandler).
 OZR_LOGGING_API void FlushLogging();
 
 // Counters since the process started. An application learns from them that lines are being dropped: the
