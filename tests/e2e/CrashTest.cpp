@@ -2,6 +2,7 @@
 // they end as the crash would have ended them.
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -43,10 +44,11 @@ using CrashTest = ozr::testing::Scenario;
 // Generous: a sanitized worker writes slowly. The scenarios that test the bound give their own.
 constexpr unsigned DrainBoundMs = 60000;
 
-[[noreturn]] void WriteThroughNull()
+// A real fault, but no undefined behaviour for the sanitizers to report first.
+[[noreturn]] void WriteToAnInaccessiblePage()
 {
-    volatile int* nowhere = nullptr;
-    *nowhere = 1;
+    void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    *static_cast<volatile int*>(page) = 1;
     std::abort();
 }
 
@@ -91,9 +93,9 @@ bool CoresAreFiles()
     return !text.empty() && text.front() != '|';
 }
 
-// 100,000 lines from 4 threads, then a write through null: every line is in the file, the child dies of
-// SIGSEGV and dumps core. Then abort() with the application's own handler installed first: that handler
-// runs after the lines are written, and the child dies of SIGABRT.
+// 100,000 lines from 4 threads, then a write to an inaccessible page: every line is in the file, the child
+// dies of SIGSEGV and dumps core. Then abort() with the application's own handler installed first: that
+// handler runs after the lines are written, and the child dies of SIGABRT.
 TEST_F(CrashTest, WritesEverythingLoggedBeforeTheCrashAndEndsByTheSignal)
 {
     const pid_t segv = fork();
@@ -106,7 +108,7 @@ TEST_F(CrashTest, WritesEverythingLoggedBeforeTheCrashAndEndsByTheSignal)
         InitialiseLogging("Net");
         InstallLoggingCrashHandler(DrainBoundMs);
         LogNumbered("Net", 4, 25000);
-        WriteThroughNull();
+        WriteToAnInaccessiblePage();
     }
     const int segvStatus = WaitForChild(segv, std::chrono::seconds(120));
     EXPECT_TRUE(DiedOf(segvStatus, SIGSEGV)) << segvStatus;
@@ -161,7 +163,7 @@ TEST_F(CrashTest, EndsWithoutAWorkerAtTheBoundOrOnAnOverflowedStack)
         SendStdoutTo("/dev/null");
         InstallLoggingCrashHandler(600000);
         ToLog("Net", Severity::Error, __FILE__, __LINE__, 1, "queued for a worker that never starts");
-        WriteThroughNull();
+        WriteToAnInaccessiblePage();
     }
     EXPECT_TRUE(DiedOf(WaitForChild(noWorker, std::chrono::seconds(60)), SIGSEGV)) << "raised at once";
 
@@ -175,7 +177,7 @@ TEST_F(CrashTest, EndsWithoutAWorkerAtTheBoundOrOnAnOverflowedStack)
         InitialiseLogging("Blocked");
         InstallLoggingCrashHandler(1000);
         LogNumbered("Blocked", 1, 20000);
-        WriteThroughNull();
+        WriteToAnInaccessiblePage();
     }
     close(unread[1]);
     EXPECT_TRUE(DiedOf(WaitForChild(blocked, std::chrono::seconds(60)), SIGSEGV)) << "at the bound";
