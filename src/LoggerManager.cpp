@@ -11,7 +11,10 @@
 #include <new>
 #include <vector>
 
+#include "AlternateSignalStack.h"
+#include "CrashFlush.h"
 #include "FileSizeSignal.h"
+#include "LoggingCounters.h"
 #include "ProcessManager.h"
 #include "RegisteredLogger.h"
 #include "ZoneTable.h"
@@ -53,9 +56,9 @@ std::atomic<const ZoneTable*> g_processZones{nullptr};
 namespace
 {
 
-// The worker's body. An exception escaping a task (an appender failing) costs that task only: the worker
-// goes back into the run loop unless the context was stopped.
-void RunIOContext(boost::asio::io_context& ioContext)
+// Runs the context until it runs out of work or is stopped. An exception escaping a task (an appender
+// failing) costs that task only, and is counted: the run goes on unless the context was stopped.
+void RunUntilDone(boost::asio::io_context& ioContext)
 {
     for (;;)
     {
@@ -66,12 +69,25 @@ void RunIOContext(boost::asio::io_context& ioContext)
         }
         catch (...)
         {
+            AddTo(g_loggingCounters.workerExceptions);
             if (ioContext.stopped())
             {
                 return;
             }
         }
     }
+}
+
+// The worker's body. A write past the file-size limit fails instead of ending the process; the worker has
+// a signal stack of its own, so that a fatal-signal handler still runs when it overflows its stack; and a
+// crash on it does not wait for itself.
+void RunIOContext(boost::asio::io_context& ioContext)
+{
+    BlockFileSizeSignal();
+    const AlternateSignalStack signalStack;
+    crash_flush::EnterWorker();
+    RunUntilDone(ioContext);
+    crash_flush::LeaveWorker();
 }
 
 // Every live manager, so that the fork handlers, registered once per process, reach their registry locks.
@@ -177,6 +193,8 @@ struct LoggerManager::DetachedWorker
     std::deque<std::thread> threads;
     // The registry's references, released after the drain and outside the registry lock.
     std::vector<std::shared_ptr<RegisteredLogger>> loggers;
+    // Answers crash flushes while the worker drains.
+    std::unique_ptr<CrashFlushListener> crashFlushListener;
 };
 
 LoggerManager::LoggerManager()
@@ -408,24 +426,60 @@ void LoggerManager::Initialise()
     workGuard = std::make_unique<WorkGuard>(ioContext->get_executor());
     while (threads.empty())
     {
-        threads.emplace_back(
-            [&context = *ioContext]
-            {
-                BlockFileSizeSignal();
-                RunIOContext(context);
-            });
+        threads.emplace_back(&RunIOContext, std::ref(*ioContext));
     }
     messagesWithoutWorker = 0;
     forkedWithoutStart = false;
     workerRunning.store(true, std::memory_order_release);
     appenderManager->LoadGlobalAppenders();
+    if (listensForCrashFlushes)
+    {
+        StartCrashFlushListener();
+    }
+}
+
+void LoggerManager::ListenForCrashFlushes()
+{
+    const std::lock_guard<std::recursive_mutex> lock(mutex);
+    listensForCrashFlushes = true;
+    if (!threads.empty() && !forkedFromParent)
+    {
+        StartCrashFlushListener();
+    }
+}
+
+// Registry lock held.
+void LoggerManager::StartCrashFlushListener()
+{
+    crashFlushListener = std::make_unique<CrashFlushListener>(
+        *ioContext, [this](const std::shared_ptr<void>& done) { return TryFlushFromWorker(done); });
+}
+
+// On the worker, for a fatal-signal handler: hands `done` to every registered logger, as Flush does, but
+// only if the registry lock is free at once. The crashing thread may hold it, and the worker never waits
+// for it.
+bool LoggerManager::TryFlushFromWorker(const std::shared_ptr<void>& done)
+{
+    const std::unique_lock<std::recursive_mutex> lock(mutex, std::try_to_lock);
+    if (!lock)
+    {
+        return false;
+    }
+    for (const auto& entry : zones->Entries())
+    {
+        if (entry->logger)
+        {
+            entry->logger->Flush(done);
+        }
+    }
+    return true;
 }
 
 // Registry lock held. Takes the worker and its guard out of the manager and withdraws every zone's
 // published verbosity; with `releaseLoggers` the registry lets go of its loggers too.
 LoggerManager::DetachedWorker LoggerManager::DetachWorker(bool releaseLoggers)
 {
-    DetachedWorker worker{std::move(workGuard), std::move(threads), {}};
+    DetachedWorker worker{std::move(workGuard), std::move(threads), {}, std::move(crashFlushListener)};
     threads.clear();
     workerRunning.store(false, std::memory_order_release);
     messagesWithoutWorker = 0;
@@ -449,7 +503,7 @@ void LoggerManager::RunTasksLeftQueued()
         return;  // exit() called from a task: the context cannot be run again from inside itself
     }
     ioContext->restart();
-    RunIOContext(*ioContext);
+    RunUntilDone(*ioContext);
 }
 
 // In a forked child, start over with a fresh context once the parent's state has been set aside.
@@ -472,6 +526,7 @@ void LoggerManager::AbandonParentState()
     DetachedWorker parentWorker = DetachWorker(true);
     abandoned.insert(abandoned.end(), parentWorker.loggers.begin(), parentWorker.loggers.end());
     abandoned.push_back(std::make_shared<std::deque<std::thread>>(std::move(parentWorker.threads)));
+    abandoned.push_back(std::shared_ptr<void>(std::move(parentWorker.crashFlushListener)));
     abandoned.push_back(std::shared_ptr<void>(std::move(parentWorker.guard)));
     abandoned.push_back(std::shared_ptr<void>(std::move(appenderManager)));
     abandoned.push_back(std::shared_ptr<void>(std::move(ioContext)));

@@ -18,6 +18,7 @@ struct LoggingCounters
     std::atomic<std::uint64_t> consoleLinesWritten{0};
     std::atomic<std::uint64_t> syslogDatagramsSent{0};
     std::atomic<std::uint64_t> syslogMessagesDropped{0};
+    std::atomic<std::uint64_t> workerExceptions{0};
 };
 
 inline LoggingCounters g_loggingCounters;

@@ -26,7 +26,8 @@ LoggingStatistics GetLoggingStatistics()
                              read(counters.rotations),
                              read(counters.consoleLinesWritten),
                              read(counters.syslogDatagramsSent),
-                             read(counters.syslogMessagesDropped)};
+                             read(counters.syslogMessagesDropped),
+                             read(counters.workerExceptions)};
 }
 
 }  // namespace ozr::logging

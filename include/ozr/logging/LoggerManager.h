@@ -32,6 +32,7 @@ public:
     virtual std::shared_ptr<ILogger> GetLogger(char const* zone) = 0;
 };
 
+class CrashFlushListener;
 class RegisteredLogger;
 class ZoneTable;
 
@@ -91,6 +92,10 @@ public:
     // itself.
     void Flush();
 
+    // From now on every worker also answers the fatal-signal handler's requests to write out the queue
+    // (see InstallLoggingCrashHandler), the one running now included.
+    void ListenForCrashFlushes();
+
 private:
     friend LoggerManager& GetLoggerManager();  // publishes the process-wide manager's zone table
 
@@ -102,6 +107,8 @@ private:
     DetachedWorker DetachWorker(bool releaseLoggers);
     void RunTasksLeftQueued();
     void LeaveParentStateIfForked();
+    void StartCrashFlushListener();
+    bool TryFlushFromWorker(const std::shared_ptr<void>& done);
     void AbandonParentState();
 
     static void LockAllForFork();
@@ -131,6 +138,9 @@ private:
     // A forked child that has not started logging of its own: what it logged is dropped at exit, so
     // that it never writes into its parent's files.
     bool forkedWithoutStart = false;
+    // Guarded by the registry lock: whether workers answer crash flushes, and the running one's listener.
+    bool listensForCrashFlushes = false;
+    std::unique_ptr<CrashFlushListener> crashFlushListener;
 };
 
 // The process-wide manager, made on first use and never destroyed (see DrainAtExit).

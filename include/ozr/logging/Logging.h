@@ -40,8 +40,8 @@ OZR_LOGGING_API void ToLog(const char* zone, Severity severity, const char* file
 
 // Returns once every message logged before the call, by any thread, has been written to its files, sent
 // or dropped, and standard output has been flushed. Shuts nothing down. Returns at once when no worker
-// runs, and when called on the worker itself (from inside an appender). For tests, crash handlers and
-// before exec.
+// runs, and when called on the worker itself (from inside an appender). For tests and before exec or
+// _exit; not async-signal-safe (see InstallLoggingCrashHandler).
 OZR_LOGGING_API void FlushLogging();
 
 // Counters since the process started. An application learns from them that lines are being dropped: the
@@ -55,8 +55,18 @@ struct LoggingStatistics
     std::uint64_t consoleLinesWritten;    // lines written to standard output
     std::uint64_t syslogDatagramsSent;    // datagrams handed to the network
     std::uint64_t syslogMessagesDropped;  // a full queue, a failed lookup or connection, a failed send
+    std::uint64_t workerExceptions;       // exceptions that escaped a task on the worker (an appender's)
 };
 
 OZR_LOGGING_API LoggingStatistics GetLoggingStatistics();
+
+// Opt-in: makes a crash write out what was logged before it. Installs a handler for SIGSEGV, SIGBUS,
+// SIGILL, SIGFPE, SIGABRT and SIGTRAP that waits until the worker has written, sent or dropped what was
+// queued, at most `crashFlushTimeoutMs` milliseconds, then puts back the handler that was installed
+// before (the application's own, or the default) and raises the signal again: the exit status and core
+// dump are the signal's. A crash on the worker itself, while no worker runs, or during another thread's
+// wait raises the signal again at once. Only the first call does anything. See the README for what it
+// promises and what it cannot.
+OZR_LOGGING_API void InstallLoggingCrashHandler(unsigned crashFlushTimeoutMs = 2000);
 
 }  // namespace ozr::logging
