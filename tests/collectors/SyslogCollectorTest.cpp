@@ -265,7 +265,7 @@ TEST_P(SyslogCollectorTest, ParsesHostProgramFacilitySeverityAndMessageOfEveryKi
     LogThroughEntryPoints(nullptr, Severity::Warning, ++line, "default zone");
     expected.push_back({application, "warning", "", Body(line, "default zone")});
     LogThroughEntryPoints("", Severity::Warning, ++line, "empty zone name");
-    expected.push_back({"", "warning", "", Body(line, "empty zone name")});
+    expected.push_back({application, "warning", "", Body(line, "empty zone name")});  // the default zone too
     const std::string utf8 = "Grüße aus Zürich, 東京 ✓";
     LogThroughEntryPoints("Gateway", Severity::Error, ++line, utf8);
     expected.push_back({"Gateway", "err", "", Body(line, utf8)});
