@@ -336,6 +336,9 @@ int main(int argc, char* argv[])
     peers.push_back(ozr::bench::MakeSpdlogSyncPeer());
     peers.push_back(ozr::bench::MakeGlogPeer());
     peers.push_back(ozr::bench::MakeBoostLogPeer());
+#if defined(OZR_QUILL_PEER)
+    peers.push_back(ozr::bench::MakeQuillPeer());
+#endif
     if (argc > 2)
     {
         const std::string prefix = argv[2];

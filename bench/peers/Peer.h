@@ -30,5 +30,6 @@ std::unique_ptr<Peer> MakeSpdlogPeer();
 std::unique_ptr<Peer> MakeSpdlogSyncPeer();
 std::unique_ptr<Peer> MakeGlogPeer();
 std::unique_ptr<Peer> MakeBoostLogPeer();
+std::unique_ptr<Peer> MakeQuillPeer();  // built only where quill's headers are given
 
 }  // namespace ozr::bench
