@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <thread>
 #include <utility>
 
 #include <boost/asio/bind_executor.hpp>
 #include <boost/asio/connect.hpp>
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/ip/host_name.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
 #include "LoggingCounters.h"
@@ -23,6 +25,7 @@ namespace ozr::logging::appender::syslog
 namespace
 {
 
+using boost::asio::ip::udp;
 using boost::system::error_code;
 
 constexpr std::size_t g_maxPayloadSize = 1024;
@@ -60,6 +63,22 @@ void AppendTimestamp(std::string& out, const boost::posix_time::ptime& time)
     AppendDecimal(out, microseconds / 1000000 % 60, 2);
 }
 
+// A synchronous lookup runs getaddrinfo on the calling thread; its resolver needs a context, but no run
+// loop, so it gets one of its own that nothing else uses.
+std::vector<udp::endpoint> LookUpWithTheSystemResolver(const std::string& host, const std::string& service)
+{
+    boost::asio::io_context context;
+    udp::resolver resolver(context);
+    error_code error;
+    const udp::resolver::results_type results = resolver.resolve(host, service, error);
+    std::vector<udp::endpoint> endpoints;
+    for (const auto& result : results)
+    {
+        endpoints.push_back(result.endpoint());
+    }
+    return endpoints;
+}
+
 void TruncateToPayloadLimit(std::string& payload)
 {
     if (payload.size() > g_maxPayloadSize)
@@ -73,12 +92,19 @@ void TruncateToPayloadLimit(std::string& payload)
 
 Appender::Appender(boost::asio::io_context& ioContext,
                    const IApplicationInfoProvider& applicationInfoProvider, Config config)
+    : Appender(ioContext, applicationInfoProvider, std::move(config), &LookUpWithTheSystemResolver)
+{
+}
+
+Appender::Appender(boost::asio::io_context& ioContext,
+                   const IApplicationInfoProvider& applicationInfoProvider, Config config, Lookup lookup)
     : strand(ioContext),
       applicationInfoProvider(applicationInfoProvider),
       config(std::move(config)),
       localHostName(GetLocalHostName()),
-      resolver(ioContext),
-      socket(ioContext)
+      lookup(std::move(lookup)),
+      socket(ioContext),
+      lookupWait(ioContext)
 {
 }
 
@@ -133,35 +159,89 @@ void Appender::Enqueue(std::shared_ptr<Message const> message)
     pending.push_back(std::move(message));
 }
 
-// One lookup at a time: lookups queue up on the resolver's single thread, and with an unreachable name
-// server each would hold its message, and the shutdown that waits for it, for seconds.
+// One lookup at a time: with an unreachable name server each would hold a thread for seconds.
 void Appender::StartConnecting()
 {
     connecting = true;
     try
     {
-        resolver.async_resolve(
-            config.host, std::to_string(config.port), boost::asio::ip::resolver_base::flags(),
-            boost::asio::bind_executor(
-                strand,
-                [self = shared_from_this()](const error_code& error,
-                                            const boost::asio::ip::udp::resolver::results_type& results)
-                { self->OnResolved(error, results); }));
+        if (!lookupRunning)
+        {
+            StartLookup();
+        }
+        WaitForLookup();
     }
     catch (...)
     {
-        // Without a lookup under way nothing would ever release the waiting messages.
+        // Without a wait under way nothing would ever release the waiting messages.
         connecting = false;
         DropPending();
         throw;
     }
 }
 
-void Appender::OnResolved(const error_code& error,
-                          const boost::asio::ip::udp::resolver::results_type& results)
+// The thread reports to the strand only while the appender lives, so it never touches a context that the
+// appender's owners may have destroyed since.
+void Appender::StartLookup()
 {
+    std::thread(
+        [weakSelf = weak_from_this(), lookUp = lookup, host = config.host,
+         service = std::to_string(config.port)]() noexcept
+        {
+            std::vector<udp::endpoint> endpoints;
+            try
+            {
+                endpoints = lookUp(host, service);
+            }
+            catch (...)
+            {
+                // A failed lookup reports no address.
+            }
+            if (auto self = weakSelf.lock())
+            {
+                try
+                {
+                    boost::asio::post(self->strand, [self, endpoints = std::move(endpoints)]
+                                      { self->OnLookedUp(endpoints); });
+                }
+                catch (...)
+                {
+                    // Out of memory: later messages wait for this lookup in vain, and are dropped.
+                }
+            }
+        })
+        .detach();
+    lookupRunning = true;
+}
+
+void Appender::WaitForLookup()
+{
+    lookupWait.expires_after(LookupWait);
+    lookupWait.async_wait(boost::asio::bind_executor(
+        strand, [self = shared_from_this(), wait = ++waits](const error_code& error)
+        { self->OnLookupWaitEnded(error, wait); }));
+}
+
+void Appender::OnLookupWaitEnded(const error_code& error, std::uint64_t wait)
+{
+    if (error || wait != waits || !connecting)
+    {
+        return;  // cancelled, or expired as the lookup answered
+    }
     connecting = false;
-    if (error || !ConnectToFirstAccepting(results))
+    DropPending();
+}
+
+void Appender::OnLookedUp(const std::vector<udp::endpoint>& endpoints)
+{
+    lookupRunning = false;
+    if (!connecting)
+    {
+        return;  // too late: what waited for it was dropped
+    }
+    connecting = false;
+    lookupWait.cancel();
+    if (!ConnectToFirstAccepting(endpoints))
     {
         DropPending();
         return;
@@ -170,12 +250,12 @@ void Appender::OnResolved(const error_code& error,
 }
 
 // Tries the addresses in the order of the lookup and keeps the first that accepts the connect.
-bool Appender::ConnectToFirstAccepting(const boost::asio::ip::udp::resolver::results_type& results)
+bool Appender::ConnectToFirstAccepting(const std::vector<udp::endpoint>& endpoints)
 {
-    for (const auto& result : results)
+    for (const auto& endpoint : endpoints)
     {
         error_code ignored;
-        if (OpenCloseOnExec(result.endpoint().protocol()) && !socket.connect(result.endpoint(), ignored))
+        if (OpenCloseOnExec(endpoint.protocol()) && !socket.connect(endpoint, ignored))
         {
             return true;
         }
@@ -186,7 +266,7 @@ bool Appender::ConnectToFirstAccepting(const boost::asio::ip::udp::resolver::res
 }
 
 // Opened by hand because the I/O library's own open leaves the descriptor inheritable across exec.
-bool Appender::OpenCloseOnExec(const boost::asio::ip::udp& protocol)
+bool Appender::OpenCloseOnExec(const udp& protocol)
 {
     error_code ignored;
     socket.close(ignored);
