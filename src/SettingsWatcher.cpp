@@ -266,7 +266,8 @@ private:
                            { return each.watchDescriptor == watchDescriptor; });
     }
 
-    void OnEvents(const boost::system::error_code& error, std::size_t size) noexcept
+    // A failure here keeps the level in force and the watch going.
+    void OnEvents(const boost::system::error_code& error, std::size_t size)
     {
         // This read's count of work ends when the handler returns: take it back, as Arm gave it up.
         executor.on_work_started();
@@ -274,17 +275,17 @@ private:
         {
             return;  // closed by the watcher's destructor, or broken: the watch ends
         }
-        if (ConcernsTheFile(size))
+        try
         {
-            try
+            if (ConcernsTheFile(size))
             {
                 Rearm();
+                ReportLevel();
             }
-            catch (...)
-            {
-                // Out of memory: the watches stay as they were.
-            }
-            ReportLevel();
+        }
+        catch (...)
+        {
+            // Out of memory while watching anew: the watches stay as they were.
         }
         Arm();
     }
