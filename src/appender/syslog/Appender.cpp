@@ -1,11 +1,15 @@
 #include "ozr/logging/appender/syslog/Appender.h"
 
+#include <fcntl.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <mutex>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -13,7 +17,6 @@
 #include <boost/asio/connect.hpp>
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/ip/host_name.hpp>
-#include <boost/asio/post.hpp>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
 #include "LoggingCounters.h"
@@ -104,7 +107,8 @@ Appender::Appender(boost::asio::io_context& ioContext,
       localHostName(GetLocalHostName()),
       lookup(std::move(lookup)),
       socket(ioContext),
-      lookupWait(ioContext)
+      lookupWait(ioContext),
+      lookupAnswered(ioContext)
 {
 }
 
@@ -165,7 +169,7 @@ void Appender::StartConnecting()
     connecting = true;
     try
     {
-        if (!lookupRunning)
+        if (!lookupOutcome)
         {
             StartLookup();
         }
@@ -180,65 +184,120 @@ void Appender::StartConnecting()
     }
 }
 
-// The thread reports to the strand only while the appender lives, so it never touches a context that the
-// appender's owners may have destroyed since.
+// Shared by a lookup's thread and the appender; whichever lets go last closes the eventfd, so the thread
+// never signals a descriptor number that has been reused. Lock order: `mutex` is a leaf.
+struct Appender::LookupOutcome
+{
+    LookupOutcome() : signal(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    {
+        if (signal < 0)
+        {
+            throw std::system_error(errno, std::generic_category(), "eventfd");
+        }
+    }
+    ~LookupOutcome() { ::close(signal); }
+    LookupOutcome(const LookupOutcome&) = delete;
+    LookupOutcome& operator=(const LookupOutcome&) = delete;
+
+    void Answer(std::vector<udp::endpoint> answer)
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            endpoints = std::move(answer);
+        }
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t ignored = ::write(signal, &one, sizeof one);
+    }
+
+    std::vector<udp::endpoint> Take()
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return std::move(endpoints);
+    }
+
+    const int signal;
+    std::mutex mutex;
+    std::vector<udp::endpoint> endpoints;
+};
+
 void Appender::StartLookup()
 {
-    std::thread(
-        [weakSelf = weak_from_this(), lookUp = lookup, host = config.host,
-         service = std::to_string(config.port)]() noexcept
-        {
-            std::vector<udp::endpoint> endpoints;
-            try
+    auto outcome = std::make_shared<LookupOutcome>();
+    const int copy = ::fcntl(outcome->signal, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0)
+    {
+        throw std::system_error(errno, std::generic_category(), "dup");
+    }
+    error_code assignError;
+    lookupAnswered.assign(copy, assignError);
+    if (assignError)
+    {
+        ::close(copy);
+        throw boost::system::system_error(assignError, "assign");
+    }
+    try
+    {
+        std::thread(
+            [outcome, lookUp = lookup, host = config.host, service = std::to_string(config.port)]() noexcept
             {
-                endpoints = lookUp(host, service);
-            }
-            catch (...)
-            {
-                // A failed lookup reports no address.
-            }
-            if (auto self = weakSelf.lock())
-            {
+                std::vector<udp::endpoint> endpoints;
                 try
                 {
-                    boost::asio::post(self->strand, [self, endpoints = std::move(endpoints)]
-                                      { self->OnLookedUp(endpoints); });
+                    endpoints = lookUp(host, service);
                 }
                 catch (...)
                 {
-                    // Out of memory: later messages wait for this lookup in vain, and are dropped.
+                    // A failed lookup answers no address.
                 }
-            }
-        })
-        .detach();
-    lookupRunning = true;
+                outcome->Answer(std::move(endpoints));
+            })
+            .detach();
+    }
+    catch (...)
+    {
+        boost::system::error_code ignored;
+        lookupAnswered.close(ignored);
+        throw;
+    }
+    lookupOutcome = std::move(outcome);
 }
 
 void Appender::WaitForLookup()
 {
+    ++waits;
     lookupWait.expires_after(LookupWait);
-    lookupWait.async_wait(boost::asio::bind_executor(
-        strand, [self = shared_from_this(), wait = ++waits](const error_code& error)
-        { self->OnLookupWaitEnded(error, wait); }));
+    lookupWait.async_wait(
+        boost::asio::bind_executor(strand, [self = shared_from_this(), wait = waits](const error_code& error)
+                                   { self->OnLookupWaitEnded(error, wait); }));
+    lookupAnswered.async_wait(
+        boost::asio::posix::descriptor_base::wait_read,
+        boost::asio::bind_executor(strand, [self = shared_from_this(), wait = waits](const error_code& error)
+                                   { self->OnLookupAnswered(error, wait); }));
 }
 
+// Cancelling the wait for the answer leaves no work of the context behind.
 void Appender::OnLookupWaitEnded(const error_code& error, std::uint64_t wait)
 {
     if (error || wait != waits || !connecting)
     {
-        return;  // cancelled, or expired as the lookup answered
+        return;  // cancelled, or expired as the answer came
     }
     connecting = false;
+    error_code ignored;
+    lookupAnswered.cancel(ignored);
     DropPending();
 }
 
-void Appender::OnLookedUp(const std::vector<udp::endpoint>& endpoints)
+void Appender::OnLookupAnswered(const error_code& error, std::uint64_t wait)
 {
-    lookupRunning = false;
-    if (!connecting)
+    if (error || wait != waits || !connecting)
     {
-        return;  // too late: what waited for it was dropped
+        return;  // cancelled, or answered as the wait expired: the answer waits for the next message
     }
+    const std::vector<udp::endpoint> endpoints = lookupOutcome->Take();
+    lookupOutcome.reset();
+    error_code ignored;
+    lookupAnswered.close(ignored);
     connecting = false;
     lookupWait.cancel();
     if (!ConnectToFirstAccepting(endpoints))

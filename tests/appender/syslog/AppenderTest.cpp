@@ -32,8 +32,8 @@ using namespace ozr::logging;
 using ozr::testing::MakeMessage;
 using ozr::testing::UdpCollector;
 
-// A lookup that answers nothing until released, at most after a minute. Its state outlives the test,
-// since the lookup's thread may still wait when the test ends.
+// A lookup that does not answer until released (at most a minute), and then answers the given addresses.
+// Its state outlives the test, since the lookup's thread may still wait when the test ends.
 class HangingLookup
 {
 public:
@@ -44,13 +44,14 @@ public:
             ++state->calls;
             std::unique_lock<std::mutex> lock(state->mutex);
             state->releasedChanged.wait_for(lock, std::chrono::minutes(1), [&] { return state->released; });
-            return std::vector<boost::asio::ip::udp::endpoint>{};
+            return state->answer;
         };
     }
     int Calls() const { return state->calls; }
-    void Release() const
+    void Release(std::vector<boost::asio::ip::udp::endpoint> answer = {}) const
     {
         const std::lock_guard<std::mutex> lock(state->mutex);
+        state->answer = std::move(answer);
         state->released = true;
         state->releasedChanged.notify_all();
     }
@@ -62,6 +63,7 @@ private:
         std::mutex mutex;
         std::condition_variable releasedChanged;
         bool released = false;
+        std::vector<boost::asio::ip::udp::endpoint> answer;
     };
     std::shared_ptr<State> state = std::make_shared<State>();
 };
@@ -184,9 +186,11 @@ TEST_F(AppenderTest, UnresolvableHostDropsMessagesSilentlyAndReleasesThem)
 }
 
 // The lookup runs apart from the context: the messages that wait for it are dropped and their flush
-// released once the wait ends, and a message after them waits for the same lookup instead of another.
+// released once the wait ends. Later messages wait for the same lookup instead of another, and its late
+// answer serves them.
 TEST_F(AppenderTest, ALookupThatDoesNotAnswerHoldsMessagesOnlyForTheBoundedWait)
 {
+    ASSERT_TRUE(collector.IsOpen());
     const HangingLookup lookup;
     auto appender = std::make_shared<appender::syslog::Appender>(
         ioContext, applicationInfo, appender::syslog::Config{"hangs.example", 514}, lookup.Function());
@@ -208,9 +212,13 @@ TEST_F(AppenderTest, ALookupThatDoesNotAnswerHoldsMessagesOnlyForTheBoundedWait)
     appender->Log(MakeMessage("waits for the same lookup"));
     RunUntilIdle();
     EXPECT_EQ(GetLoggingStatistics().syslogMessagesDropped - droppedBefore, 4u);
+
+    lookup.Release({{boost::asio::ip::make_address("127.0.0.1"), collector.Port()}});
+    const auto served = MakeMessage("served by the late answer");
+    appender->Log(served);
+    RunUntilIdle();
+    EXPECT_EQ(collector.Receive(), appender->FormatLogMessage(*served));
     EXPECT_EQ(lookup.Calls(), 1);
-    appender.reset();
-    lookup.Release();
 }
 
 TEST_F(AppenderTest, ResumesDeliveryAfterTheCollectorRefusedDatagrams)

@@ -13,6 +13,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/io_context_strand.hpp>
 #include <boost/asio/ip/udp.hpp>
+#include <boost/asio/posix/stream_descriptor.hpp>
 #include <boost/asio/steady_timer.hpp>
 
 #include "ozr/logging/ApplicationInfoProvider.h"
@@ -29,12 +30,13 @@ namespace ozr::logging::appender::syslog
 // opened close-on-exec. Failures drop the message silently and count it; a failed send closes the socket
 // so that the next message starts over with a lookup.
 //
-// The name lookup runs on a thread of its own, which holds the appender only weakly: it is no work of the
-// context, so nothing that drains the context waits for it, and its result reaches the strand only while
-// the appender lives. At most one lookup runs at a time. Messages that arrive meanwhile wait in arrival
-// order (the oldest dropped beyond MaxPendingMessages) for at most LookupWait, a timer that is work of the
-// context; when it expires first they are dropped, and a lookup that answers later goes unused. While a
-// lookup that nobody waits for still runs, new messages wait for its answer instead of starting another.
+// The name lookup runs on a thread of its own, which touches neither the appender nor the context: it
+// leaves its answer in a shared LookupOutcome and signals an eventfd there, which the strand waits for.
+// So the lookup is no work of the context, and nothing that drains the context waits for it. At most one
+// lookup runs at a time. Messages that arrive meanwhile wait in arrival order (the oldest dropped beyond
+// MaxPendingMessages) for at most LookupWait; when that timer expires first they are dropped and the wait
+// for the answer is cancelled, so no work of the context is left. An answer that comes later serves the
+// next message, which waits for it (again for at most LookupWait) instead of starting another lookup.
 // Every queued task and completion handler holds the appender, so a send still under way when its owners
 // let go completes on a live object. Always made with std::make_shared.
 class OZR_LOGGING_API Appender final : public ILogAppender,
@@ -67,13 +69,14 @@ public:
 
 private:
     static constexpr std::size_t MaxPendingMessages = 1000;
+    struct LookupOutcome;
 
     void Deliver(std::shared_ptr<Message const> message);
     void Enqueue(std::shared_ptr<Message const> message);
     void StartConnecting();
     void StartLookup();
     void WaitForLookup();
-    void OnLookedUp(const std::vector<boost::asio::ip::udp::endpoint>& endpoints);
+    void OnLookupAnswered(const boost::system::error_code& error, std::uint64_t wait);
     void OnLookupWaitEnded(const boost::system::error_code& error, std::uint64_t wait);
     bool ConnectToFirstAccepting(const std::vector<boost::asio::ip::udp::endpoint>& endpoints);
     bool OpenCloseOnExec(const boost::asio::ip::udp& protocol);
@@ -90,12 +93,14 @@ private:
     const Lookup lookup;
     boost::asio::ip::udp::socket socket;
     boost::asio::steady_timer lookupWait;
-    // Strand only: messages waiting for a connection, whether they wait (for at most LookupWait), whether
-    // a lookup thread has yet to report, and the number of the latest wait, so that a timer that expired
-    // while it was being cancelled is told from the current one.
+    // Strand only: the lookup whose answer has not been taken yet, and a copy of its eventfd, readable once
+    // it has answered.
+    std::shared_ptr<LookupOutcome> lookupOutcome;
+    boost::asio::posix::stream_descriptor lookupAnswered;
+    // Strand only: messages waiting for a connection, whether they wait (for at most LookupWait), and the
+    // number of the latest wait, so that a completion of an earlier one is told from it.
     std::deque<std::shared_ptr<Message const>> pending;
     bool connecting = false;
-    bool lookupRunning = false;
     std::uint64_t waits = 0;
     // Strand only: messages handed over, messages whose delivery has ended (both in arrival order), and
     // the flushes waiting for a count of ended deliveries.
