@@ -255,7 +255,7 @@ void Appender::StartLookup()
     }
     catch (...)
     {
-        boost::system::error_code ignored;
+        error_code ignored;
         lookupAnswered.close(ignored);
         throw;
     }

@@ -55,6 +55,7 @@ public:
     // Looks names up with the system's resolver.
     Appender(boost::asio::io_context& ioContext, const IApplicationInfoProvider& applicationInfoProvider,
              Config config);
+    // Looks names up with `lookup` instead, for example one that stands in for a slow name service.
     Appender(boost::asio::io_context& ioContext, const IApplicationInfoProvider& applicationInfoProvider,
              Config config, Lookup lookup);
 
