@@ -215,10 +215,20 @@ TEST_F(PipelineTest, SendsOneDatagramPerMessageToTheConfiguredCollector)
 }
 
 // Messages that wait for a lookup that does not answer are dropped after the bounded wait, so neither
-// FlushLogging nor the last ShutdownLogging waits for the lookup.
-TEST_F(PipelineTest, AHangingNameLookupHoldsUpNeitherFlushNorShutdown)
+// FlushLogging, the last ShutdownLogging nor the exit waits for the lookup.
+TEST_F(PipelineTest, AHangingNameLookupHoldsUpNeitherFlushNorShutdownNorExit)
 {
     WriteSyslogSettings(g_hangingHost, 514);
+    const pid_t child = fork();
+    if (child == 0)
+    {
+        std::freopen("/dev/null", "w", stdout);
+        InitialiseLogging("Exit");
+        ToLog("Exit", Severity::Error, __FILE__, __LINE__, 1, "%s", "waits for the lookup at exit");
+        std::exit(0);
+    }
+    EXPECT_TRUE(ozr::testing::ExitedNormally(ozr::testing::WaitForChild(child, std::chrono::seconds(10))));
+
     StdoutCapture capture(root / "stdout.txt");
     InitialiseLogging("Net");
     const LoggingStatistics before = GetLoggingStatistics();
