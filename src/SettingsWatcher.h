@@ -12,13 +12,15 @@
 namespace ozr::logging
 {
 
-// Follows "LogLevel" in one zone's settings file while it lives: inotify on the file's directory (and on
-// its target's directory when the file is a symbolic link), read through a stream descriptor on the
-// given context. Whenever the file is written in place, replaced by rename or created, the level it names
-// is read again (without the settings-file lock) and handed to `onLevel`; a file that cannot be read or
-// names no level, such as one caught half-written, reports nothing. The constructor reports the level
-// once, so that a change made while the zone's logger was being made is not missed. Nothing is ever written
-// back.
+// Follows "LogLevel" in one zone's settings file while it lives: inotify on the file's directory and on
+// that directory's parent (and the same for its target when the file is a symbolic link), read through a
+// stream descriptor on the given context. Whenever the file is written in place, replaced by rename or
+// created, the level it names is read again (without the settings-file lock) and handed to `onLevel`; a
+// file that cannot be read, names no level (such as one caught half-written) or is larger than 1 MiB
+// reports nothing. When a watched directory is moved or removed, a directory appears in its place or the
+// link is retargeted, the watches are set up anew where the path leads now and the level is read again.
+// The constructor reports the level once, so that a change made while the zone's logger was being made is
+// not missed. Nothing is ever written back, and no failure leaves the watcher: it keeps the level in force.
 //
 // `onLevel` runs on the thread that runs the context (and once on the constructing thread); it must be
 // quick and take no lock. It is never called once the destructor has returned. Any thread may construct

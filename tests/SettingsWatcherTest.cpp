@@ -40,11 +40,12 @@ int OpenInotifyInstances()
 class SettingsWatcherTest : public ::testing::Test
 {
 protected:
-    std::unique_ptr<SettingsWatcher> MakeWatcher()
+    std::unique_ptr<SettingsWatcher> MakeWatcher(const std::filesystem::path& watched)
     {
-        return std::make_unique<SettingsWatcher>(context, file.string(),
+        return std::make_unique<SettingsWatcher>(context, watched.string(),
                                                  [this](Severity level) { reported.push_back(level); });
     }
+    std::unique_ptr<SettingsWatcher> MakeWatcher() { return MakeWatcher(file); }
 
     // Runs the context until `count` levels have been reported; generous, since the machine may be busy.
     void RunUntilReported(std::size_t count)
@@ -82,18 +83,58 @@ TEST_F(SettingsWatcherTest, ReportsEachLevelWrittenInPlaceOrByRenameAndNothingUn
     WriteLevel("Info");  // replaced by rename
     RunUntilReported(2);
 
-    // Caught half-written, a word that names no level, another file of the directory: nothing to report.
+    // Caught half-written, a word that names no level, another file of the directory, a huge file: nothing
+    // to report.
     WriteFile(file, "[OZRLogging]\nWatchSettings=1\nLogLev");
     RunAWhile();
     WriteFile(file, "[OZRLogging]\nWatchSettings=1\nLogLevel=Debug\n");
     RunAWhile();
     WriteFile(directory / "Other.Logging.ini", "[OZRLogging]\nLogLevel=Error\n");
     RunAWhile();
+    // Larger than any settings file, as a file written there by mistake: not read at all.
+    WriteFile(file, "[OZRLogging]\nLogLevel=Error\n" + std::string(1 << 20, ';') + "\n");
+    RunAWhile();
 
     WriteFile(file, "[OZRLogging]\nWatchSettings=1\nLogLevel=Trace\n");  // in place
     RunUntilReported(3);
     RunAWhile();
     EXPECT_EQ(reported, (std::vector<Severity>{Severity::Warning, Severity::Info, Severity::Trace}));
+}
+
+// The watch follows the file to where its path leads now: into a directory made anew after the old one
+// was moved away, and to a link's new target.
+TEST_F(SettingsWatcherTest, FollowsTheFileIntoAReplacedDirectoryAndAlongARetargetedLink)
+{
+    const auto settingsDirectory = directory / "config";
+    const auto settings = settingsDirectory / "Net.Logging.ini";
+    std::filesystem::create_directory(settingsDirectory);
+    WriteFile(settings, "[OZRLogging]\nLogLevel=Warning\n");
+    const auto watcher = MakeWatcher(settings);
+    ASSERT_TRUE(watcher->IsWatching());
+
+    std::filesystem::rename(settingsDirectory, directory / "config.old");
+    RunAWhile();
+    std::filesystem::create_directory(settingsDirectory);
+    WriteFile(settings, "[OZRLogging]\nLogLevel=Info\n");
+    RunUntilReported(2);
+
+    // Links are replaced by rename, as a tool retargets them.
+    const auto linkTo = [&](const std::string& target)
+    {
+        std::filesystem::create_directory(directory / target);
+        WriteFile(directory / target / "Net.ini", "[OZRLogging]\nLogLevel=Error\n");
+        std::filesystem::create_symlink(std::filesystem::path("..") / target / "Net.ini",
+                                        settingsDirectory / "new-link");
+        std::filesystem::rename(settingsDirectory / "new-link", settings);
+    };
+    linkTo("first");
+    RunUntilReported(3);
+    linkTo("second");
+    RunUntilReported(4);
+    ozr::config::ini::WriteString(std::string("OZRLogging"), "LogLevel", "Trace", settings.string());
+    RunUntilReported(5);
+    EXPECT_EQ(reported, (std::vector<Severity>{Severity::Warning, Severity::Info, Severity::Error,
+                                               Severity::Error, Severity::Trace}));
 }
 
 TEST_F(SettingsWatcherTest, AWaitingWatchKeepsNoRunLoopAliveAndEndsWithTheWatcher)

@@ -1,19 +1,39 @@
 // Messages through the entry points to the zone's files, standard output and a syslog collector.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include <dlfcn.h>
+#include <netdb.h>
 #include <poll.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <thread>
 
 #include <gmock/gmock.h>
 
 #include "Scenario.h"
+#include "UdpCollector.h"
 #include "ozr/config/Ini.h"
+
+// Name lookups of this host do not answer for a minute; every other lookup goes to the C library. This
+// definition, visible outside the executable, replaces the C library's for the logging library too.
+constexpr char g_hangingHost[] = "hangs.invalid";
+
+extern "C" __attribute__((visibility("default"))) int getaddrinfo(const char* node, const char* service,
+                                                                  const addrinfo* hints, addrinfo** result)
+{
+    if (node != nullptr && std::strcmp(node, g_hangingHost) == 0)
+    {
+        std::this_thread::sleep_for(std::chrono::minutes(1));
+        return EAI_NONAME;
+    }
+    using GetAddrInfo = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
+    static const auto real = reinterpret_cast<GetAddrInfo>(dlsym(RTLD_NEXT, "getaddrinfo"));
+    return real(node, service, hints, result);
+}
 
 namespace
 {
@@ -23,10 +43,19 @@ using ozr::testing::MaskTimes;
 using ozr::testing::ReadLines;
 using ozr::testing::StdoutCapture;
 using ozr::testing::Texts;
+using ozr::testing::UdpCollector;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-using PipelineTest = ozr::testing::Scenario;
+class PipelineTest : public ozr::testing::Scenario
+{
+protected:
+    void WriteSyslogSettings(const std::string& address, std::uint16_t port) const
+    {
+        ozr::testing::WriteFile(config / "syslog.ini",
+                                "[Syslog]\nAddress=" + address + "\nPort=" + std::to_string(port) + "\n");
+    }
+};
 
 TEST_F(PipelineTest, WritesTheSameExactLinesToTheZoneFileAndStandardOutput)
 {
@@ -160,45 +189,10 @@ TEST_F(PipelineTest, ANewConfigDirectoryAppliesToZonesMadeAfterwardsOnly)
     EXPECT_EQ(read(later / "Net.Logging.ini"), "Error");
 }
 
-// A collector on a loopback UDP socket, named in syslog.ini.
-class Collector
-{
-public:
-    Collector() : socket(::socket(AF_INET, SOCK_DGRAM, 0))
-    {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length);
-        port = ntohs(address.sin_port);
-    }
-    ~Collector() { close(socket); }
-
-    // Up to `expected` datagrams, waiting at most `timeoutMs` for each.
-    std::vector<std::string> Receive(std::size_t expected, int timeoutMs = 5000)
-    {
-        std::vector<std::string> datagrams;
-        pollfd entry{socket, POLLIN, 0};
-        while (datagrams.size() < expected && poll(&entry, 1, timeoutMs) > 0)
-        {
-            char buffer[2048];
-            const ssize_t size = recv(socket, buffer, sizeof buffer, 0);
-            datagrams.emplace_back(buffer, size > 0 ? static_cast<std::size_t>(size) : 0);
-        }
-        return datagrams;
-    }
-
-    int socket;
-    unsigned short port = 0;
-};
-
 TEST_F(PipelineTest, SendsOneDatagramPerMessageToTheConfiguredCollector)
 {
-    Collector collector;
-    ozr::testing::WriteFile(config / "syslog.ini",
-                            "[Syslog]\nAddress=127.0.0.1\nPort=" + std::to_string(collector.port) + "\n");
+    UdpCollector collector;
+    WriteSyslogSettings("127.0.0.1", collector.Port());
     StdoutCapture capture(root / "stdout.txt");
     InitialiseLogging("Net");
     for (int number = 0; number < 5; ++number)
@@ -207,26 +201,60 @@ TEST_F(PipelineTest, SendsOneDatagramPerMessageToTheConfiguredCollector)
     }
     ShutdownLogging("Net");
 
-    // The first messages may each start a lookup of their own, so their order is not fixed.
+    // One logger's messages go out in the order logged, those that waited for the connection included.
     std::vector<std::string> texts;
-    for (const auto& datagram : collector.Receive(5))
+    for (const auto& datagram : collector.ReceiveUpTo(5))
     {
         EXPECT_THAT(datagram, ::testing::StartsWith("<131>"));
         EXPECT_THAT(datagram, ::testing::HasSubstr(" Net: Link.cpp(7): (TID 0x000000000000002A) datagram "));
         texts.push_back(datagram.substr(datagram.rfind(' ') + 1));
     }
-    EXPECT_THAT(texts, ::testing::UnorderedElementsAre("0", "1", "2", "3", "4"));
+    EXPECT_THAT(texts, ElementsAre("0", "1", "2", "3", "4"));
     EXPECT_EQ(ReadLines(LogFile("Net")).size(), 5u);
     EXPECT_EQ(capture.Lines().size(), 5u);
+}
+
+// Messages that wait for a lookup that does not answer are dropped after the bounded wait, so neither
+// FlushLogging, the last ShutdownLogging nor the exit waits for the lookup.
+TEST_F(PipelineTest, AHangingNameLookupHoldsUpNeitherFlushNorShutdownNorExit)
+{
+    WriteSyslogSettings(g_hangingHost, 514);
+    const pid_t child = fork();
+    if (child == 0)
+    {
+        std::freopen("/dev/null", "w", stdout);
+        InitialiseLogging("Exit");
+        ToLog("Exit", Severity::Error, __FILE__, __LINE__, 1, "%s", "waits for the lookup at exit");
+        std::exit(0);
+    }
+    EXPECT_TRUE(ozr::testing::ExitedNormally(ozr::testing::WaitForChild(child, std::chrono::seconds(10))));
+
+    StdoutCapture capture(root / "stdout.txt");
+    InitialiseLogging("Net");
+    const LoggingStatistics before = GetLoggingStatistics();
+    const auto secondsTaken = [](const std::function<void()>& call)
+    {
+        const auto start = std::chrono::steady_clock::now();
+        call();
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+
+    ToLog("Net", Severity::Error, __FILE__, __LINE__, 1, "%s", "waits for the lookup");
+    EXPECT_LT(secondsTaken(FlushLogging), 10.0) << "the lookup hangs for a minute";
+    ToLog("Net", Severity::Error, __FILE__, __LINE__, 1, "%s", "waits for the same lookup");
+    ToLog("Net", Severity::Error, __FILE__, __LINE__, 1, "%s", "and so does this");
+    EXPECT_LT(secondsTaken([] { ShutdownLogging("Net"); }), 10.0);
+
+    EXPECT_EQ(GetLoggingStatistics().syslogMessagesDropped - before.syslogMessagesDropped, 3u);
+    EXPECT_EQ(ReadLines(LogFile("Net")).size(), 3u);
 }
 
 // Standard output that throws on every write makes the console appender's writes throw on the worker:
 // the file and syslog appenders still get every message, and the worker goes on.
 TEST_F(PipelineTest, AnAppenderThrowingOnTheWorkerCostsNoOtherAppenderAnything)
 {
-    Collector collector;
-    ozr::testing::WriteFile(config / "syslog.ini",
-                            "[Syslog]\nAddress=127.0.0.1\nPort=" + std::to_string(collector.port) + "\n");
+    UdpCollector collector;
+    WriteSyslogSettings("127.0.0.1", collector.Port());
     struct FailingBuffer : std::streambuf
     {
     } failing;  // accepts no character, so every write sets the bad bit
@@ -245,7 +273,7 @@ TEST_F(PipelineTest, AnAppenderThrowingOnTheWorkerCostsNoOtherAppenderAnything)
     const auto texts = Texts(ReadLines(LogFile("Net")));
     ASSERT_EQ(texts.size(), 20u);
     EXPECT_EQ(texts.back(), "message 19");
-    EXPECT_EQ(collector.Receive(20).size(), 20u);
+    EXPECT_EQ(collector.ReceiveUpTo(20).size(), 20u);
 }
 
 // Standard output on a pipe, as under a service manager: a line arrives while the process keeps running,
@@ -352,7 +380,7 @@ TEST_F(PipelineTest, FlushLoggingFromSeveralThreadsFindsEveryEarlierLineInTheFil
 TEST_F(PipelineTest, StatisticsCountDroppedFileLinesAndSyslogMessages)
 {
     // An empty label makes the system's resolver refuse the name without asking any name server.
-    ozr::testing::WriteFile(config / "syslog.ini", "[Syslog]\nAddress=collector..invalid\nPort=514\n");
+    WriteSyslogSettings("collector..invalid", 514);
     std::filesystem::create_directories(LogFile("Net"));  // a directory where the current file should be
     StdoutCapture capture(root / "stdout.txt");
     InitialiseLogging("Net");

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -73,6 +74,12 @@ TEST_F(WatchedSettingsTest, LevelsChangedByOtherProcessesApplyLiveOnlyWhereWatch
     EXPECT_TRUE(VerbosityBecomes("Net", Severity::Trace));
     ToLog("Net", Severity::Trace, __FILE__, __LINE__, 1, "traced");
     EXPECT_EQ(ReadFile(netFile), edited) << "never written back";
+
+    // The settings directory replaced by a new one, which the tool then writes.
+    std::filesystem::rename(config, root / "config.old");
+    std::filesystem::create_directory(config);
+    EXPECT_EQ(RunProgram(tool, {"--config-dir", config.string(), "Net", "Message"}, root.Path()).exitCode, 0);
+    EXPECT_TRUE(VerbosityBecomes("Net", Severity::Message));
 
     ShutdownLogging("Fixed");
     ShutdownLogging("Net");

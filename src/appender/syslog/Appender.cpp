@@ -1,11 +1,16 @@
 #include "ozr/logging/appender/syslog/Appender.h"
 
+#include <fcntl.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include <boost/asio/bind_executor.hpp>
@@ -24,6 +29,7 @@ namespace ozr::logging::appender::syslog
 namespace
 {
 
+using boost::asio::ip::udp;
 using boost::system::error_code;
 
 constexpr std::size_t g_maxPayloadSize = 1024;
@@ -61,6 +67,22 @@ void AppendTimestamp(std::string& out, const boost::posix_time::ptime& time)
     AppendDecimal(out, microseconds / 1000000 % 60, 2);
 }
 
+// A synchronous lookup runs getaddrinfo on the calling thread; its resolver needs a context, but no run
+// loop, so it gets one of its own that nothing else uses.
+std::vector<udp::endpoint> LookUpWithTheSystemResolver(const std::string& host, const std::string& service)
+{
+    boost::asio::io_context context;
+    udp::resolver resolver(context);
+    error_code error;
+    const udp::resolver::results_type results = resolver.resolve(host, service, error);
+    std::vector<udp::endpoint> endpoints;
+    for (const auto& result : results)
+    {
+        endpoints.push_back(result.endpoint());
+    }
+    return endpoints;
+}
+
 void TruncateToPayloadLimit(std::string& payload)
 {
     if (payload.size() > g_maxPayloadSize)
@@ -74,12 +96,20 @@ void TruncateToPayloadLimit(std::string& payload)
 
 Appender::Appender(boost::asio::io_context& ioContext,
                    const IApplicationInfoProvider& applicationInfoProvider, Config config)
+    : Appender(ioContext, applicationInfoProvider, std::move(config), &LookUpWithTheSystemResolver)
+{
+}
+
+Appender::Appender(boost::asio::io_context& ioContext,
+                   const IApplicationInfoProvider& applicationInfoProvider, Config config, Lookup lookup)
     : strand(ioContext),
       applicationInfoProvider(applicationInfoProvider),
       config(std::move(config)),
       localHostName(GetLocalHostName()),
-      resolver(ioContext),
-      socket(ioContext)
+      lookup(std::move(lookup)),
+      socket(ioContext),
+      lookupWait(ioContext),
+      lookupAnswered(ioContext)
 {
 }
 
@@ -134,35 +164,144 @@ void Appender::Enqueue(std::shared_ptr<Message const> message)
     pending.push_back(std::move(message));
 }
 
-// One lookup at a time: lookups queue up on the resolver's single thread, and with an unreachable name
-// server each would hold its message, and the shutdown that waits for it, for seconds.
+// One lookup at a time: with an unreachable name server each would hold a thread for seconds.
 void Appender::StartConnecting()
 {
     connecting = true;
     try
     {
-        resolver.async_resolve(
-            config.host, std::to_string(config.port), boost::asio::ip::resolver_base::flags(),
-            boost::asio::bind_executor(
-                strand,
-                [self = shared_from_this()](const error_code& error,
-                                            const boost::asio::ip::udp::resolver::results_type& results)
-                { self->OnResolved(error, results); }));
+        if (!lookupOutcome)
+        {
+            StartLookup();
+        }
+        WaitForLookup();
     }
     catch (...)
     {
-        // Without a lookup under way nothing would ever release the waiting messages.
+        // Without a wait under way nothing would ever release the waiting messages.
         connecting = false;
         DropPending();
         throw;
     }
 }
 
-void Appender::OnResolved(const error_code& error,
-                          const boost::asio::ip::udp::resolver::results_type& results)
+// Shared by a lookup's thread and the appender; whichever lets go last closes the eventfd, so the thread
+// never signals a descriptor number that has been reused. Lock order: `mutex` is a leaf.
+struct Appender::LookupOutcome
 {
+    LookupOutcome() : signal(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    {
+        if (signal < 0)
+        {
+            throw std::system_error(errno, std::generic_category(), "eventfd");
+        }
+    }
+    ~LookupOutcome() { ::close(signal); }
+    LookupOutcome(const LookupOutcome&) = delete;
+    LookupOutcome& operator=(const LookupOutcome&) = delete;
+
+    void Answer(std::vector<udp::endpoint> answer)
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            endpoints = std::move(answer);
+        }
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t ignored = ::write(signal, &one, sizeof one);
+    }
+
+    std::vector<udp::endpoint> Take()
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return std::move(endpoints);
+    }
+
+    const int signal;
+    std::mutex mutex;
+    std::vector<udp::endpoint> endpoints;
+};
+
+void Appender::StartLookup()
+{
+    auto outcome = std::make_shared<LookupOutcome>();
+    const int copy = ::fcntl(outcome->signal, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0)
+    {
+        throw std::system_error(errno, std::generic_category(), "dup");
+    }
+    error_code assignError;
+    lookupAnswered.assign(copy, assignError);
+    if (assignError)
+    {
+        ::close(copy);
+        throw boost::system::system_error(assignError, "assign");
+    }
+    try
+    {
+        std::thread(
+            [outcome, lookUp = lookup, host = config.host, service = std::to_string(config.port)]() noexcept
+            {
+                std::vector<udp::endpoint> endpoints;
+                try
+                {
+                    endpoints = lookUp(host, service);
+                }
+                catch (...)
+                {
+                    // A failed lookup answers no address.
+                }
+                outcome->Answer(std::move(endpoints));
+            })
+            .detach();
+    }
+    catch (...)
+    {
+        error_code ignored;
+        lookupAnswered.close(ignored);
+        throw;
+    }
+    lookupOutcome = std::move(outcome);
+}
+
+void Appender::WaitForLookup()
+{
+    ++waits;
+    lookupWait.expires_after(LookupWait);
+    lookupWait.async_wait(
+        boost::asio::bind_executor(strand, [self = shared_from_this(), wait = waits](const error_code& error)
+                                   { self->OnLookupWaitEnded(error, wait); }));
+    lookupAnswered.async_wait(
+        boost::asio::posix::descriptor_base::wait_read,
+        boost::asio::bind_executor(strand, [self = shared_from_this(), wait = waits](const error_code& error)
+                                   { self->OnLookupAnswered(error, wait); }));
+}
+
+// Cancelling the wait for the answer leaves no work of the context behind.
+void Appender::OnLookupWaitEnded(const error_code& error, std::uint64_t wait)
+{
+    if (error || wait != waits || !connecting)
+    {
+        return;  // cancelled, or expired as the answer came
+    }
     connecting = false;
-    if (error || !ConnectToFirstAccepting(results))
+    error_code ignored;
+    lookupAnswered.cancel(ignored);
+    DropPending();
+}
+
+void Appender::OnLookupAnswered(const error_code& error, std::uint64_t wait)
+{
+    if (error || wait != waits || !connecting)
+    {
+        return;  // cancelled, or answered as the wait expired: the answer waits for the next message
+    }
+    const std::vector<udp::endpoint> endpoints = lookupOutcome->Take();
+    lookupOutcome.reset();
+    error_code ignored;
+    lookupAnswered.close(ignored);
+    connecting = false;
+    lookupWait.cancel();
+    if (!ConnectToFirstAccepting(endpoints))
     {
         DropPending();
         return;
@@ -171,12 +310,12 @@ void Appender::OnResolved(const error_code& error,
 }
 
 // Tries the addresses in the order of the lookup and keeps the first that accepts the connect.
-bool Appender::ConnectToFirstAccepting(const boost::asio::ip::udp::resolver::results_type& results)
+bool Appender::ConnectToFirstAccepting(const std::vector<udp::endpoint>& endpoints)
 {
-    for (const auto& result : results)
+    for (const auto& endpoint : endpoints)
     {
         error_code ignored;
-        if (OpenCloseOnExec(result.endpoint().protocol()) && !socket.connect(result.endpoint(), ignored))
+        if (OpenCloseOnExec(endpoint.protocol()) && !socket.connect(endpoint, ignored))
         {
             return true;
         }
@@ -187,7 +326,7 @@ bool Appender::ConnectToFirstAccepting(const boost::asio::ip::udp::resolver::res
 }
 
 // Opened by hand because the I/O library's own open leaves the descriptor inheritable across exec.
-bool Appender::OpenCloseOnExec(const boost::asio::ip::udp& protocol)
+bool Appender::OpenCloseOnExec(const udp& protocol)
 {
     error_code ignored;
     socket.close(ignored);

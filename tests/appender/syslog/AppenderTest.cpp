@@ -1,14 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -19,7 +20,9 @@
 #include <boost/asio/io_context.hpp>
 
 #include "MessageFactory.h"
+#include "UdpCollector.h"
 #include "ozr/logging/ApplicationInfoProvider.h"
+#include "ozr/logging/Logging.h"
 #include "ozr/logging/appender/syslog/Appender.h"
 
 namespace
@@ -27,81 +30,42 @@ namespace
 
 using namespace ozr::logging;
 using ozr::testing::MakeMessage;
+using ozr::testing::UdpCollector;
 
-// A syslog collector on a loopback address and an ephemeral (or given) port.
-class Collector
+// A lookup that does not answer until released (at most a minute), and then answers the given addresses.
+// Its state outlives the test, since the lookup's thread may still wait when the test ends.
+class HangingLookup
 {
 public:
-    explicit Collector(int family, std::uint16_t port = 0) : descriptor(socket(family, SOCK_DGRAM, 0))
+    appender::syslog::Appender::Lookup Function() const
     {
-        if (descriptor < 0 || !Bind(family, port))
+        return [state = state](const std::string&, const std::string&)
         {
-            Close();
-            return;
-        }
-        const int bufferSize = 4 << 20;  // room for a burst of a thousand datagrams
-        setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
+            ++state->calls;
+            std::unique_lock<std::mutex> lock(state->mutex);
+            state->releasedChanged.wait_for(lock, std::chrono::minutes(1), [&] { return state->released; });
+            return state->answer;
+        };
     }
-    ~Collector() { Close(); }
-    Collector(const Collector&) = delete;
-    Collector& operator=(const Collector&) = delete;
-
-    bool IsOpen() const { return descriptor >= 0; }
-    std::uint16_t Port() const { return port; }
-
-    std::optional<std::string> Receive(int timeoutMilliseconds = 5000)
+    int Calls() const { return state->calls; }
+    void Release(std::vector<boost::asio::ip::udp::endpoint> answer = {}) const
     {
-        const timeval timeout{timeoutMilliseconds / 1000, timeoutMilliseconds % 1000 * 1000};
-        setsockopt(descriptor, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        char buffer[2048];
-        const ssize_t size = recv(descriptor, buffer, sizeof buffer, 0);
-        return size < 0 ? std::nullopt : std::optional<std::string>(std::string(buffer, size));
-    }
-
-    void Close()
-    {
-        if (descriptor >= 0)
-        {
-            close(descriptor);
-        }
-        descriptor = -1;
+        const std::lock_guard<std::mutex> lock(state->mutex);
+        state->answer = std::move(answer);
+        state->released = true;
+        state->releasedChanged.notify_all();
     }
 
 private:
-    bool Bind(int family, std::uint16_t requestedPort)
+    struct State
     {
-        sockaddr_storage address{};
-        socklen_t size = 0;
-        if (family == AF_INET)
-        {
-            auto& ipv4 = reinterpret_cast<sockaddr_in&>(address);
-            ipv4 = sockaddr_in{};
-            ipv4.sin_family = AF_INET;
-            ipv4.sin_port = htons(requestedPort);
-            ipv4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            size = sizeof ipv4;
-        }
-        else
-        {
-            auto& ipv6 = reinterpret_cast<sockaddr_in6&>(address);
-            ipv6 = sockaddr_in6{};
-            ipv6.sin6_family = AF_INET6;
-            ipv6.sin6_port = htons(requestedPort);
-            ipv6.sin6_addr = in6addr_loopback;
-            size = sizeof ipv6;
-        }
-        if (bind(descriptor, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-            getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-        {
-            return false;
-        }
-        port = ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in&>(address).sin_port
-                                       : reinterpret_cast<sockaddr_in6&>(address).sin6_port);
-        return true;
-    }
-
-    int descriptor;
-    std::uint16_t port = 0;
+        std::atomic<int> calls{0};
+        std::mutex mutex;
+        std::condition_variable releasedChanged;
+        bool released = false;
+        std::vector<boost::asio::ip::udp::endpoint> answer;
+    };
+    std::shared_ptr<State> state = std::make_shared<State>();
 };
 
 // Sockets of this process that an exec'd child would inherit.
@@ -139,7 +103,7 @@ protected:
 
     boost::asio::io_context ioContext;
     ApplicationInfoProvider applicationInfo;
-    Collector collector{AF_INET};
+    UdpCollector collector{AF_INET};
 };
 
 TEST_F(AppenderTest, DeliversEachMessageAsOneDatagramFormattedByteForByteOnASocketClosedOnExec)
@@ -221,6 +185,42 @@ TEST_F(AppenderTest, UnresolvableHostDropsMessagesSilentlyAndReleasesThem)
     EXPECT_NO_THROW(RunUntilIdle());
 }
 
+// The lookup runs apart from the context: the messages that wait for it are dropped and their flush
+// released once the wait ends. Later messages wait for the same lookup instead of another, and its late
+// answer serves them.
+TEST_F(AppenderTest, ALookupThatDoesNotAnswerHoldsMessagesOnlyForTheBoundedWait)
+{
+    ASSERT_TRUE(collector.IsOpen());
+    const HangingLookup lookup;
+    auto appender = std::make_shared<appender::syslog::Appender>(
+        ioContext, applicationInfo, appender::syslog::Config{"hangs.example", 514}, lookup.Function());
+    const std::uint64_t droppedBefore = GetLoggingStatistics().syslogMessagesDropped;
+    bool flushed = false;
+
+    for (int number = 0; number < 3; ++number)
+    {
+        appender->Log(MakeMessage("waits for the lookup"));
+    }
+    appender->Flush(std::shared_ptr<void>(nullptr, [&flushed](void*) { flushed = true; }));
+    const auto start = std::chrono::steady_clock::now();
+    RunUntilIdle();
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 10.0)
+        << "seconds; the lookup hangs for a minute";
+    EXPECT_TRUE(flushed);
+    EXPECT_EQ(GetLoggingStatistics().syslogMessagesDropped - droppedBefore, 3u);
+
+    appender->Log(MakeMessage("waits for the same lookup"));
+    RunUntilIdle();
+    EXPECT_EQ(GetLoggingStatistics().syslogMessagesDropped - droppedBefore, 4u);
+
+    lookup.Release({{boost::asio::ip::make_address("127.0.0.1"), collector.Port()}});
+    const auto served = MakeMessage("served by the late answer");
+    appender->Log(served);
+    RunUntilIdle();
+    EXPECT_EQ(collector.Receive(), appender->FormatLogMessage(*served));
+    EXPECT_EQ(lookup.Calls(), 1);
+}
+
 TEST_F(AppenderTest, ResumesDeliveryAfterTheCollectorRefusedDatagrams)
 {
     ASSERT_TRUE(collector.IsOpen());
@@ -234,7 +234,7 @@ TEST_F(AppenderTest, ResumesDeliveryAfterTheCollectorRefusedDatagrams)
         appender->Log(MakeMessage("refused"));
         EXPECT_NO_THROW(RunUntilIdle());
     }
-    Collector restarted(AF_INET, port);
+    UdpCollector restarted(AF_INET, port);
     ASSERT_TRUE(restarted.IsOpen()) << "port " << port << " was taken meanwhile";
     // The first may still meet the refusal of the last datagram sent while nobody listened.
     const auto mayBeLost = MakeMessage("after the collector came back");
@@ -254,7 +254,7 @@ TEST_F(AppenderTest, ResumesDeliveryAfterTheCollectorRefusedDatagrams)
 
 TEST_F(AppenderTest, DeliversToAnIpv6Collector)
 {
-    Collector ipv6Collector(AF_INET6);
+    UdpCollector ipv6Collector(AF_INET6);
     if (!ipv6Collector.IsOpen())
     {
         GTEST_SKIP() << "no IPv6 loopback address";
