@@ -110,7 +110,7 @@ public:
     const char* TakeString(std::size_t& length)
     {
         length = Take<std::size_t>();
-        if (length == NullString || !Fits(length) || !Fits(length + 1))
+        if (length == NullString || !Fits(length + 1))
         {
             length = 0;
             return nullptr;
