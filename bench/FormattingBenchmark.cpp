@@ -8,7 +8,6 @@
 #include <ostream>
 #include <streambuf>
 #include <string>
-#include <vector>
 
 #include <benchmark/benchmark.h>
 #include <boost/asio/io_context.hpp>
@@ -84,10 +83,11 @@ int Vsnprintf(char* buffer, std::size_t size, const char* format, ...)
     return length;
 }
 
-const ozr::logging::ParsedFormat* Capture(ozr::logging::FormatCache& cache, std::vector<unsigned char>& bytes,
-                                          const char* format, ...) __attribute__((format(printf, 3, 4)));
-const ozr::logging::ParsedFormat* Capture(ozr::logging::FormatCache& cache, std::vector<unsigned char>& bytes,
-                                          const char* format, ...)
+const ozr::logging::ParsedFormat* Capture(ozr::logging::FormatCache& cache,
+                                          ozr::logging::CaptureBuffer& bytes, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+const ozr::logging::ParsedFormat* Capture(ozr::logging::FormatCache& cache,
+                                          ozr::logging::CaptureBuffer& bytes, const char* format, ...)
 {
     const ozr::logging::ParsedFormat* const parsed = cache.Find(format);
     std::va_list arguments;
@@ -110,10 +110,10 @@ void FormatWithVsnprintf(benchmark::State& state)
 void CaptureArguments(benchmark::State& state)
 {
     ozr::logging::FormatCache cache;
-    std::vector<unsigned char> bytes;
+    ozr::logging::CaptureBuffer bytes;
     for (auto _ : state)
     {
-        bytes.clear();
+        bytes.Clear();
         benchmark::DoNotOptimize(Capture(cache, bytes, TypicalFormat, OZR_TYPICAL_ARGUMENTS));
         benchmark::ClobberMemory();
     }
@@ -122,14 +122,14 @@ void CaptureArguments(benchmark::State& state)
 void FormatCapturedArguments(benchmark::State& state)
 {
     ozr::logging::FormatCache cache;
-    std::vector<unsigned char> bytes;
+    ozr::logging::CaptureBuffer bytes;
     const ozr::logging::ParsedFormat* const parsed =
         Capture(cache, bytes, TypicalFormat, OZR_TYPICAL_ARGUMENTS);
     std::string text;
     for (auto _ : state)
     {
         benchmark::DoNotOptimize(
-            ozr::logging::FormatCapturedArguments(*parsed, bytes.data(), bytes.size(), text));
+            ozr::logging::FormatCapturedArguments(*parsed, bytes.Data(), bytes.Size(), text));
     }
 }
 

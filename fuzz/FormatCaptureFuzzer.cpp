@@ -313,7 +313,7 @@ int Check(const char* format, ...)
     {
         Fail("the cache found another format", format, expected, cached->Text());
     }
-    std::vector<unsigned char> bytes;
+    CaptureBuffer bytes;
     errno = inputErrno;
     CaptureArguments(parsed, arguments, bytes);
     va_end(arguments);
@@ -321,7 +321,7 @@ int Check(const char* format, ...)
     const int otherErrno = inputErrno ^ 1;
     errno = otherErrno;
     std::string text;
-    const bool formatted = FormatCapturedArguments(parsed, bytes.data(), bytes.size(), text);
+    const bool formatted = FormatCapturedArguments(parsed, bytes.Data(), bytes.Size(), text);
     if (errno != otherErrno)
     {
         Fail("errno changed", format, expected, text);

@@ -20,13 +20,12 @@ constexpr std::size_t NullString = std::numeric_limits<std::size_t>::max();
 // ---- Capture ----
 
 template <typename Value>
-void Put(std::vector<unsigned char>& bytes, Value value)
+void Put(CaptureBuffer& bytes, Value value)
 {
-    const auto* const data = reinterpret_cast<const unsigned char*>(&value);
-    bytes.insert(bytes.end(), data, data + sizeof value);
+    bytes.Append(&value, sizeof value);
 }
 
-void PutString(std::vector<unsigned char>& bytes, const char* string, int precision)
+void PutString(CaptureBuffer& bytes, const char* string, int precision)
 {
     if (string == nullptr)
     {
@@ -35,13 +34,14 @@ void PutString(std::vector<unsigned char>& bytes, const char* string, int precis
     }
     const std::size_t length =
         precision < 0 ? std::strlen(string) : strnlen(string, static_cast<std::size_t>(precision));
-    Put(bytes, length);
-    bytes.insert(bytes.end(), string, string + length);
-    bytes.push_back('\0');
+    unsigned char* const end = bytes.Append(sizeof length + length + 1);
+    std::memcpy(end, &length, sizeof length);
+    std::memcpy(end + sizeof length, string, length);
+    end[sizeof length + length] = '\0';
 }
 
 void CaptureArgument(const Conversion& conversion, int precision, std::va_list& arguments,
-                     std::vector<unsigned char>& bytes)
+                     CaptureBuffer& bytes)
 {
     switch (conversion.argument)
     {
@@ -70,8 +70,7 @@ void CaptureArgument(const Conversion& conversion, int precision, std::va_list& 
     }
 }
 
-void CaptureConversion(const Conversion& conversion, std::va_list& arguments,
-                       std::vector<unsigned char>& bytes)
+void CaptureConversion(const Conversion& conversion, std::va_list& arguments, CaptureBuffer& bytes)
 {
     if (conversion.widthFromArgument)
     {
@@ -286,7 +285,24 @@ bool AppendCapturedConversion(std::string& text, const ParsedFormat& format, con
 
 }  // namespace
 
-void CaptureArguments(const ParsedFormat& format, std::va_list& arguments, std::vector<unsigned char>& bytes)
+void CaptureBuffer::Grow(std::size_t count)
+{
+    const std::size_t needed = size + count;
+    std::size_t grown = capacity < 64 ? 64 : capacity * 2;
+    while (grown < needed)
+    {
+        grown *= 2;
+    }
+    std::unique_ptr<unsigned char[]> grownData(new unsigned char[grown]);
+    if (size != 0)
+    {
+        std::memcpy(grownData.get(), data.get(), size);
+    }
+    data = std::move(grownData);
+    capacity = grown;
+}
+
+void CaptureArguments(const ParsedFormat& format, std::va_list& arguments, CaptureBuffer& bytes)
 {
     if (format.UsesErrno())
     {
