@@ -43,6 +43,11 @@ struct Conversion
 // later to the same text: no %n, no positional arguments, no wide characters or strings, no conversion
 // unknown to this parser, no length modifier that the C standard does not define for the conversion, and
 // no format ending inside a conversion. Immutable once made, so any thread may read it.
+//
+// The text made later reads the locale then, on the thread that makes it: the decimal point, the
+// grouping of the ' flag and the messages of %m are that thread's, not those of a caller that set a
+// locale of its own with uselocale. Conversions that a program redefines with register_printf_specifier
+// are not known here.
 class ParsedFormat
 {
 public:
