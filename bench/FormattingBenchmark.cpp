@@ -1,6 +1,10 @@
 // The text line of the console and file appenders (both PrintMessage overloads) and the syslog
-// datagram payload, each on its own, for a short and a long message text.
+// datagram payload, each on its own, for a short and a long message text. And a typical printf format:
+// formatted by vsnprintf, as the calling thread does it today; its arguments captured, as the calling
+// thread would instead; and formatted from the captured arguments, as the worker would.
 
+#include <cstdarg>
+#include <cstdio>
 #include <ostream>
 #include <streambuf>
 #include <string>
@@ -8,6 +12,8 @@
 #include <benchmark/benchmark.h>
 #include <boost/asio/io_context.hpp>
 
+#include "ArgumentCapture.h"
+#include "FormatCache.h"
 #include "MessageFactory.h"
 #include "ozr/logging/ApplicationInfoProvider.h"
 #include "ozr/logging/appender/MessageFormatter.h"
@@ -63,8 +69,75 @@ void FormatSyslogPayload(benchmark::State& state)
     }
 }
 
+constexpr const char* TypicalFormat = "connection to %s lost after %d tries (%.2f s)";
+
+#define OZR_TYPICAL_ARGUMENTS "db-primary.example.org", 3, 12.3456
+
+int Vsnprintf(char* buffer, std::size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
+int Vsnprintf(char* buffer, std::size_t size, const char* format, ...)
+{
+    std::va_list arguments;
+    va_start(arguments, format);
+    const int length = std::vsnprintf(buffer, size, format, arguments);
+    va_end(arguments);
+    return length;
+}
+
+const ozr::logging::ParsedFormat* Capture(ozr::logging::FormatCache& cache,
+                                          ozr::logging::CaptureBuffer& bytes, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+const ozr::logging::ParsedFormat* Capture(ozr::logging::FormatCache& cache,
+                                          ozr::logging::CaptureBuffer& bytes, const char* format, ...)
+{
+    const ozr::logging::ParsedFormat* const parsed = cache.Find(format);
+    std::va_list arguments;
+    va_start(arguments, format);
+    ozr::logging::CaptureArguments(*parsed, arguments, bytes);
+    va_end(arguments);
+    return parsed;
+}
+
+void FormatWithVsnprintf(benchmark::State& state)
+{
+    char buffer[512];
+    for (auto _ : state)
+    {
+        benchmark::DoNotOptimize(Vsnprintf(buffer, sizeof buffer, TypicalFormat, OZR_TYPICAL_ARGUMENTS));
+        benchmark::ClobberMemory();
+    }
+}
+
+void CaptureArguments(benchmark::State& state)
+{
+    ozr::logging::FormatCache cache;
+    ozr::logging::CaptureBuffer bytes;
+    for (auto _ : state)
+    {
+        bytes.Clear();
+        benchmark::DoNotOptimize(Capture(cache, bytes, TypicalFormat, OZR_TYPICAL_ARGUMENTS));
+        benchmark::ClobberMemory();
+    }
+}
+
+void FormatCapturedArguments(benchmark::State& state)
+{
+    ozr::logging::FormatCache cache;
+    ozr::logging::CaptureBuffer bytes;
+    const ozr::logging::ParsedFormat* const parsed =
+        Capture(cache, bytes, TypicalFormat, OZR_TYPICAL_ARGUMENTS);
+    std::string text;
+    for (auto _ : state)
+    {
+        benchmark::DoNotOptimize(
+            ozr::logging::FormatCapturedArguments(*parsed, bytes.Data(), bytes.Size(), text));
+    }
+}
+
 }  // namespace
 
+BENCHMARK(FormatWithVsnprintf);
+BENCHMARK(CaptureArguments);
+BENCHMARK(FormatCapturedArguments);
 BENCHMARK(PrintMessageToStream)->Arg(20)->Arg(200);
 BENCHMARK(PrintMessageToString)->Arg(20)->Arg(200);
 BENCHMARK(FormatSyslogPayload)->Arg(20)->Arg(200);
