@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -37,6 +38,8 @@ using ozr::testing::WaitForChild;
 
 using ProcessTest = ozr::testing::Scenario;
 
+constexpr int ChildrenThatOnlyExit = 1000;
+
 // A global made before the logger manager, so destroyed after the point where the manager is drained at
 // exit. Armed in a child process only.
 struct LogsWhenDestroyed
@@ -69,17 +72,42 @@ void LogNumbered(const char* zone, const char* prefix, int count)
     }
 }
 
+// Standard output is /dev/null, or a pipe that nobody reads: the drain at exit, or that of the last
+// ShutdownLogging, writes every line to the file, and the process ends on its own (the console gives up
+// on the stalled pipe).
 TEST_F(ProcessTest, ExitingWithoutShutdownWritesEverythingQueued)
 {
-    const bool exited = RunChild(
-        []
-        {
-            std::freopen("/dev/null", "w", stdout);
-            InitialiseLogging("Net");
-            LogNumbered("Net", "line", 5000);
-        });
-    EXPECT_TRUE(exited);
-    EXPECT_EQ(Texts(ReadLines(LogFile("Net"))), Numbered("line", 5000));
+    struct Case
+    {
+        const char* zone;
+        bool stalledPipe;
+        bool shutsDown;
+    };
+    for (const Case& each :
+         {Case{"Net", false, false}, Case{"Stalled", true, false}, Case{"Shut", true, true}})
+    {
+        const bool exited = RunChild(
+            [&each]
+            {
+                int pipeEnds[2];
+                if (each.stalledPipe && pipe(pipeEnds) == 0)
+                {
+                    dup2(pipeEnds[1], STDOUT_FILENO);  // the read end stays open and unread
+                }
+                else
+                {
+                    std::freopen("/dev/null", "w", stdout);
+                }
+                InitialiseLogging(each.zone);
+                LogNumbered(each.zone, "line", 5000);
+                if (each.shutsDown)
+                {
+                    ShutdownLogging(each.zone);
+                }
+            });
+        EXPECT_TRUE(exited) << each.zone;
+        EXPECT_EQ(Texts(ReadLines(LogFile(each.zone))), Numbered("line", 5000)) << each.zone;
+    }
 }
 
 #if !defined(__SANITIZE_THREAD__)  // the thread sanitizer does not support threads started after fork
@@ -156,7 +184,8 @@ TEST_F(ProcessTest, ConsoleLinesAreOutOfTheProcessWhenShutdownReturns)
 }
 
 // The parent's worker is busy while it forks; children that log and then end in each of the usual ways
-// must end on their own, and the parent's output must be complete and its own.
+// must end on their own, and the parent's output must be complete and its own: standard output, a fully
+// buffered file, never shows one of the parent's lines twice.
 TEST_F(ProcessTest, ForkedChildrenNeitherHangNorDisturbTheParent)
 {
     StdoutCapture capture(root / "stdout.txt");
@@ -188,6 +217,11 @@ TEST_F(ProcessTest, ForkedChildrenNeitherHangNorDisturbTheParent)
             _exit(1);
         }));
     EXPECT_TRUE(RunChild([] { ShutdownLogging("Net"); }));
+    // Children that only end with exit(0), which flushes stdout's buffer as the child inherited it.
+    for (int child = 0; child < ChildrenThatOnlyExit; ++child)
+    {
+        EXPECT_TRUE(RunChild([] {}));
+    }
 
     LogNumbered("Net", "after", 100);
     stop = true;
@@ -199,6 +233,17 @@ TEST_F(ProcessTest, ForkedChildrenNeitherHangNorDisturbTheParent)
     const auto after = Numbered("after", 100);
     expected.insert(expected.end(), after.begin(), after.end());
     EXPECT_EQ(Texts(ReadLines(LogFile("Net"))), expected);
+    std::vector<std::string> busyLines;
+    for (const auto& line : capture.Lines())
+    {
+        if (line.find("] - busy ") != std::string::npos)
+        {
+            busyLines.push_back(line);
+        }
+    }
+    std::sort(busyLines.begin(), busyLines.end());
+    EXPECT_EQ(std::adjacent_find(busyLines.begin(), busyLines.end()), busyLines.end())
+        << "a child wrote the parent's console lines again";
 }
 
 #if !defined(__SANITIZE_THREAD__)  // the thread sanitizer does not support threads started after fork
