@@ -84,13 +84,13 @@ void Appender::Log(std::shared_ptr<Message const> message)
         return;
     }
     pending->Add(FormatSharedLine(formatter, std::move(message)), strand, *this,
-                 [this](const LineBatch& batch) { Write(batch, nullptr); });
+                 [this](const LineBatch& batch) { Write(batch); });
 }
 
 void Appender::Flush(std::shared_ptr<void> done)
 {
     pending->Flush(strand, *this, nullptr,
-                   [this, done = std::move(done)](const LineBatch& batch) { Write(batch, done); });
+                   [this, done = std::move(done)](const LineBatch& batch) { WriteThenRelease(batch, done); });
 }
 
 void Appender::Close()
@@ -98,14 +98,19 @@ void Appender::Close()
     output->closed.store(true, std::memory_order_relaxed);
 }
 
-void Appender::Write(const LineBatch& batch, std::shared_ptr<void> done)
+void Appender::Write(const LineBatch& batch)
 {
     const std::lock_guard<std::mutex> lock(output->mutex);
     output->standardOutput.Take(batch);
-    if (done != nullptr)
-    {
-        output->flushes.push_back(std::move(done));
-    }
+    WriteWaitingLines();
+}
+
+// A flush token owns no object, so it is told from none by the caller, not by its value.
+void Appender::WriteThenRelease(const LineBatch& batch, std::shared_ptr<void> done)
+{
+    const std::lock_guard<std::mutex> lock(output->mutex);
+    output->standardOutput.Take(batch);
+    output->flushes.push_back(std::move(done));
     WriteWaitingLines();
 }
 
@@ -130,6 +135,7 @@ void Appender::WriteWaitingLines()
     if (!out.standardOutput.IsEmpty() && bounded && now - out.stalledSince >= GiveUpAfter)
     {
         out.standardOutput.DropAll();
+        out.wasBounded = false;  // a later wait is given its own GiveUpAfter
     }
     if (out.standardOutput.IsEmpty())
     {

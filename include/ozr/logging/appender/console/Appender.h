@@ -53,7 +53,8 @@ public:
 private:
     struct Output;
 
-    void Write(const LineBatch& batch, std::shared_ptr<void> done);
+    void Write(const LineBatch& batch);
+    void WriteThenRelease(const LineBatch& batch, std::shared_ptr<void> done);
     void WriteWaitingLines();
     void RetryLater();
 
