@@ -53,8 +53,8 @@ struct LoggingStatistics
     std::uint64_t fileLinesDropped;       // lines that could not be opened or written
     std::uint64_t rotations;              // rotations of a zone's log files
     std::uint64_t consoleLinesWritten;    // lines written to standard output
-    std::uint64_t consoleLinesDropped;    // lines standard output did not take: a failed write, or beyond
-                                          // the bound of lines waiting for a full pipe or terminal
+    std::uint64_t consoleLinesDropped;    // a failed write to standard output, beyond the bound of what
+                                          // waits for a full one, or still waiting when a flush gave up
     std::uint64_t syslogDatagramsSent;    // datagrams handed to the network
     std::uint64_t syslogMessagesDropped;  // a full queue, a failed lookup or connection, a failed send
 };
