@@ -147,7 +147,9 @@ void Appender::WriteWaitingLines()
 }
 
 // `mutex` held. The queued retry holds the appender, so the drain of the last shutdown or of the exit
-// waits for it, and it for standard output as bounded above.
+// waits for it, and it for standard output as bounded above. A timer rather than a wait for writability:
+// Asio's wait on a descriptor for fd 1 would make the open file description, which the application
+// shares, non-blocking.
 void Appender::RetryLater()
 {
     Output& out = *output;
@@ -157,14 +159,15 @@ void Appender::RetryLater()
     }
     out.retryQueued = true;
     out.retryTimer.expires_after(out.retryDelay);
-    out.retryTimer.async_wait(boost::asio::bind_executor(strand,
-                                                         [this, self = shared_from_this()](const auto&)
-                                                         {
-                                                             const std::lock_guard<std::mutex> lock(
-                                                                 output->mutex);
-                                                             output->retryQueued = false;
-                                                             WriteWaitingLines();
-                                                         }));
+    out.retryTimer.async_wait(
+        boost::asio::bind_executor(strand, [this, self = shared_from_this()](const auto&) { Retry(); }));
+}
+
+void Appender::Retry()
+{
+    const std::lock_guard<std::mutex> lock(output->mutex);
+    output->retryQueued = false;
+    WriteWaitingLines();
 }
 
 }  // namespace ozr::logging::appender::console

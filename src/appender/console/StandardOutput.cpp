@@ -17,7 +17,8 @@ namespace ozr::logging::appender::console
 namespace
 {
 
-bool IsRegularFile(int descriptor)
+// A file or disk takes every write whole without waiting for a reader.
+bool NeverWaits(int descriptor)
 {
     struct stat status = {};
     return fstat(descriptor, &status) == 0 && (S_ISREG(status.st_mode) || S_ISBLK(status.st_mode));
@@ -38,7 +39,7 @@ bool TakesAPipeBufferNow()
 // What the application itself left in stdout's buffer goes out before the console's lines, so that the
 // two keep the order they had when both went through that buffer. Only when it cannot block: when
 // another thread holds the stream, that thread is writing right now and the two have no order anyway.
-bool ApplicationOutputFlushed(bool regularFile)
+bool ApplicationOutputFlushed(bool neverWaits)
 {
     if (ftrylockfile(stdout) != 0)
     {
@@ -47,7 +48,7 @@ bool ApplicationOutputFlushed(bool regularFile)
     bool flushed = true;
     if (__fpending(stdout) > 0)
     {
-        flushed = regularFile || TakesAPipeBufferNow();
+        flushed = neverWaits || TakesAPipeBufferNow();
         if (flushed)
         {
             fflush_unlocked(stdout);
@@ -89,11 +90,11 @@ void StandardOutput::Take(const LineBatch& batch)
 
 bool StandardOutput::WriteWhatFits()
 {
-    const bool regularFile = IsRegularFile(STDOUT_FILENO);
+    const bool neverWaits = NeverWaits(STDOUT_FILENO);
     bool progress = false;
-    while (!IsEmpty() && ApplicationOutputFlushed(regularFile))
+    while (!IsEmpty() && ApplicationOutputFlushed(neverWaits))
     {
-        const std::size_t size = NextChunkSize(regularFile);
+        const std::size_t size = NextChunkSize(neverWaits);
         if (size == 0)
         {
             break;
@@ -125,10 +126,10 @@ void StandardOutput::DropAll()
 
 // Zero while descriptor 1 would block. Otherwise whole lines up to PIPE_BUF bytes, or PIPE_BUF bytes of a
 // longer line; everything at once for a regular file.
-std::size_t StandardOutput::NextChunkSize(bool regularFile) const
+std::size_t StandardOutput::NextChunkSize(bool neverWaits) const
 {
     const std::uint64_t end = textStart + text.size();
-    if (regularFile)
+    if (neverWaits)
     {
         return static_cast<std::size_t>(end - writtenTo);
     }

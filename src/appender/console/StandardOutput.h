@@ -34,7 +34,7 @@ public:
     bool IsEmpty() const { return writtenTo == textStart + text.size(); }
 
 private:
-    std::size_t NextChunkSize(bool regularFile) const;
+    std::size_t NextChunkSize(bool neverWaits) const;
     void Consume(std::size_t bytes);
     void Compact();
 

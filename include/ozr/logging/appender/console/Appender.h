@@ -57,6 +57,7 @@ private:
     void WriteThenRelease(const LineBatch& batch, std::shared_ptr<void> done);
     void WriteWaitingLines();
     void RetryLater();
+    void Retry();
 
     boost::asio::io_context::strand strand;
     const IMessageFormatter& formatter;
