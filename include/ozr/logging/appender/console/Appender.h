@@ -26,7 +26,7 @@ namespace ozr::logging::appender::console
 // interleave and keep their order.
 //
 // Standard output never holds up the worker. What descriptor 1 does not take without blocking (a full
-// pipe, a stopped terminal) waits, up to a bound of some MiB, and goes out as soon as it can; the lines
+// pipe, a stopped terminal) waits, up to 4 MiB, and goes out as soon as it can; the lines
 // beyond the bound are dropped and counted. Nobody waits for a full pipe for ever: while a flush, the last
 // shutdown (Close) or the process's exit waits for the console, the waiting lines are dropped and counted
 // once the pipe has taken nothing for GiveUpAfter.
