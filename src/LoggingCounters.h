@@ -16,6 +16,7 @@ struct LoggingCounters
     std::atomic<std::uint64_t> fileLinesDropped{0};
     std::atomic<std::uint64_t> rotations{0};
     std::atomic<std::uint64_t> consoleLinesWritten{0};
+    std::atomic<std::uint64_t> consoleLinesDropped{0};
     std::atomic<std::uint64_t> syslogDatagramsSent{0};
     std::atomic<std::uint64_t> syslogMessagesDropped{0};
     std::atomic<std::uint64_t> workerExceptions{0};

@@ -7,8 +7,8 @@
 namespace ozr::logging
 {
 
-// The console appender flushes after each batch; the final flush also covers a console that no logger
-// reaches and whatever the application wrote through the C library itself.
+// The console appender writes its lines to descriptor 1 itself, past stdout's buffer; the final flush
+// covers whatever the application wrote through the C library.
 void FlushLogging()
 {
     GetLoggerManager().Flush();
@@ -27,6 +27,7 @@ LoggingStatistics GetLoggingStatistics()
                              read(counters.consoleLinesWritten),
                              read(counters.syslogDatagramsSent),
                              read(counters.syslogMessagesDropped),
+                             read(counters.consoleLinesDropped),
                              read(counters.workerExceptions)};
 }
 

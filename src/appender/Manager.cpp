@@ -40,8 +40,16 @@ void Manager::LoadGlobalAppenders()
     globalAppenders.push_front(std::make_shared<console::Appender>(ioContext, *formatter));
 }
 
+// The console learns that the drain to come must not wait for a full standard output for ever.
 void Manager::ShutdownGlobalAppenders()
 {
+    for (const auto& appender : globalAppenders)
+    {
+        if (const auto console = std::dynamic_pointer_cast<console::Appender>(appender))
+        {
+            console->Close();
+        }
+    }
     globalAppenders.clear();
 }
 

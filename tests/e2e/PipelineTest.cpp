@@ -1,6 +1,7 @@
 // Messages through the entry points to the zone's files, standard output and a syslog collector.
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
 
@@ -316,6 +317,81 @@ TEST_F(PipelineTest, ALineReachesAPipeAtOnceAndNoLogFileStaysOpenWhileIdle)
     EXPECT_THAT(received, ::testing::HasSubstr("[Error] - through the pipe\n"));
     EXPECT_THAT(openLogFiles, IsEmpty());
     EXPECT_EQ(Texts(ReadLines(LogFile("Net"))), std::vector<std::string>{"through the pipe"});
+}
+
+// Standard output on a pipe that nobody reads for a while: the zone's file still gets every line, and
+// FlushLogging returns once the console has given up on the stalled pipe; the console counts as dropped
+// exactly the lines that never came out. Once the pipe is read again, later lines arrive.
+TEST_F(PipelineTest, AStandardOutputPipeNobodyReadsHoldsUpNoFileAndCountsWhatItLoses)
+{
+    constexpr int Stalled = 6000;
+    const std::string padding(1000, '.');  // some 6 MB: more than the pipe and the console's bound hold
+    WriteZoneSettings("Net", "[FileAppender]\nMaxFileSizeMB=1024\n");
+    int pipeEnds[2];
+    ASSERT_EQ(pipe2(pipeEnds, O_CLOEXEC), 0);
+    std::fflush(stdout);
+    const int savedStdout = dup(STDOUT_FILENO);
+    dup2(pipeEnds[1], STDOUT_FILENO);
+    close(pipeEnds[1]);
+    // Reads the pipe once told to, or after a minute when a worker stuck on the pipe holds the test up.
+    std::atomic<bool> reading{false};
+    std::atomic<bool> rescued{false};
+    std::string received;
+    std::thread reader(
+        [&]
+        {
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+            while (!reading && std::chrono::steady_clock::now() < giveUp)
+            {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            rescued = !reading;
+            char buffer[65536];
+            for (ssize_t size; (size = read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
+            {
+                received.append(buffer, static_cast<std::size_t>(size));
+            }
+        });
+
+    InitialiseLogging("Net");
+    const LoggingStatistics before = GetLoggingStatistics();
+    for (int number = 0; number < Stalled; ++number)
+    {
+        ToLog("Net", Severity::Error, __FILE__, __LINE__, 1, "stalled %d %s", number, padding.c_str());
+    }
+    FlushLogging();
+    const LoggingStatistics stalled = GetLoggingStatistics();
+    const auto fileTexts = Texts(ReadLines(LogFile("Net")));
+    reading = true;
+    for (int number = 0; number < 10; ++number)
+    {
+        ToLog("Net", Severity::Error, __FILE__, __LINE__, 1, "read %d", number);
+    }
+    ShutdownLogging("Net");
+    const LoggingStatistics after = GetLoggingStatistics();
+    dup2(savedStdout, STDOUT_FILENO);
+    close(savedStdout);
+    reader.join();
+    close(pipeEnds[0]);
+
+    EXPECT_FALSE(rescued) << "FlushLogging waited for the pipe";
+    EXPECT_EQ(fileTexts.size(), static_cast<std::size_t>(Stalled));
+    const auto written = stalled.consoleLinesWritten - before.consoleLinesWritten;
+    const auto dropped = stalled.consoleLinesDropped - before.consoleLinesDropped;
+    EXPECT_GT(dropped, 0u);
+    EXPECT_EQ(written + dropped, static_cast<std::uint64_t>(Stalled));
+    std::vector<std::string> expected;
+    for (std::uint64_t number = 0; number < written; ++number)
+    {
+        expected.push_back("stalled " + std::to_string(number) + " " + padding);
+    }
+    for (int number = 0; number < 10; ++number)
+    {
+        expected.push_back("read " + std::to_string(number));
+    }
+    EXPECT_EQ(Texts(ozr::testing::SplitLines(received)), expected);
+    EXPECT_EQ(after.consoleLinesWritten - stalled.consoleLinesWritten, 10u);
+    EXPECT_EQ(after.consoleLinesDropped, stalled.consoleLinesDropped);
 }
 
 // Four threads flush while two others keep logging: when a thread's FlushLogging returns, every line it

@@ -55,7 +55,10 @@ struct LoggingStatistics
     std::uint64_t consoleLinesWritten;    // lines written to standard output
     std::uint64_t syslogDatagramsSent;    // datagrams handed to the network
     std::uint64_t syslogMessagesDropped;  // a full queue, a failed lookup or connection, a failed send
-    std::uint64_t workerExceptions;       // exceptions that escaped a task on the worker (an appender's)
+    // Added later, so appended: a program built against the earlier layout still reads the counters above.
+    std::uint64_t consoleLinesDropped;  // a failed write to standard output, beyond the bound of what
+                                        // waits for a full one, or still waiting when a flush gave up
+    std::uint64_t workerExceptions;     // exceptions that escaped a task on the worker (an appender's)
 };
 
 OZR_LOGGING_API LoggingStatistics GetLoggingStatistics();

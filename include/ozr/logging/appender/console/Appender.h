@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 #include <boost/asio/io_context.hpp>
@@ -18,28 +19,50 @@ class PendingLines;
 namespace ozr::logging::appender::console
 {
 
-// Writes each message as one text line to standard output. `Log` may be called from any thread. It adds
-// the line to a batch; the first line of a batch queues one write job on the appender's strand, and the
-// lines that arrive before that job runs join it. The job writes the batch at once and flushes standard
-// output, so a line reaches a pipe or terminal without waiting in a buffer. Lines never interleave and
-// keep their order. Each queued job holds the appender, so it may outlive its owners. Always made with
-// std::make_shared.
+// Writes each message as one text line to standard output, file descriptor 1, with write(2): none of its
+// lines passes through the C library's stdout buffer, so a forked child cannot write them a second time.
+// `Log` may be called from any thread. It adds the line to a batch; the first line of a batch queues one
+// write job on the appender's strand, and the lines that arrive before that job runs join it. Lines never
+// interleave and keep their order.
+//
+// Standard output never holds up the worker. What descriptor 1 does not take without blocking (a full
+// pipe, a stopped terminal) waits, up to 4 MiB, and goes out as soon as it can; the lines
+// beyond the bound are dropped and counted. Nobody waits for a full pipe for ever: while a flush, the last
+// shutdown (Close) or the process's exit waits for the console, the waiting lines are dropped and counted
+// once the pipe has taken nothing for GiveUpAfter.
+//
+// Each queued job holds the appender, so it may outlive its owners. Always made with std::make_shared.
 class OZR_LOGGING_API Appender final : public ILogAppender,
                                        public IFlushable,
                                        public std::enable_shared_from_this<Appender>
 {
 public:
+    static constexpr std::chrono::milliseconds GiveUpAfter{1000};
+
     Appender(boost::asio::io_context& ioContext, const IMessageFormatter& formatter);
     ~Appender() override;
 
     void Log(std::shared_ptr<Message const> message) override;
-    // Writes the lines handed over so far and flushes standard output, then releases `done`.
+    // Writes the lines handed over so far, then releases `done`; lines that standard output does not take
+    // within the bound above are dropped instead.
     void Flush(std::shared_ptr<void> done) override;
+    // Called by the last shutdown, from any thread: from now on a full standard output is waited for only
+    // until it has taken nothing for GiveUpAfter, so that the drain ends.
+    void Close();
 
 private:
+    struct Output;
+
+    void Write(const LineBatch& batch);
+    void WriteThenRelease(const LineBatch& batch, std::shared_ptr<void> done);
+    void WriteWaitingLines();
+    void RetryLater();
+    void Retry();
+
     boost::asio::io_context::strand strand;
     const IMessageFormatter& formatter;
     const std::unique_ptr<PendingLines> pending;
+    const std::unique_ptr<Output> output;
 };
 
 }  // namespace ozr::logging::appender::console
