@@ -72,6 +72,23 @@ TEST_F(LoggerManagerTest, ShuttingDownOneOfTwoZonesKeepsTheOtherRunning)
     EXPECT_NE(manager.GetLogger("Disk"), disk);
 }
 
+// A zone text may be freed once its zone is shut down, and its memory may come back holding another
+// zone's name: the text at that address now names the other zone, also for a thread that logged to the
+// first zone through the same address after the shutdown.
+TEST_F(LoggerManagerTest, AZoneTextReusedAfterItsShutdownNamesTheNewZone)
+{
+    WriteFile(root / "B.Logging.ini", "[OZRLogging]\nLogLevel=Trace\n");
+    manager.InitialiseLogger("Keep");
+    char text[2] = "A";
+    manager.InitialiseLogger(text);
+    manager.ShutdownLogger(text);  // not the last: the worker keeps running
+    EXPECT_EQ(manager.GetLoggerAccepting(text, Severity::Error), manager.GetLogger("A"));
+
+    text[0] = 'B';
+    EXPECT_EQ(manager.GetLoggerAccepting(text, Severity::Info), manager.GetLogger("B"));
+    manager.ShutdownLogger("Keep");
+}
+
 // A misconfigured directory is reported to the caller, nothing is registered, and the next call tries
 // again.
 TEST_F(LoggerManagerTest, AZoneWhoseLogDirectoryCannotBeCreatedFailsUntilItCanBe)
