@@ -278,7 +278,7 @@ std::shared_ptr<ILogger> LoggerManager::GetLogger(char const* zone)
     return FindOrMakeLogger(zone);
 }
 
-std::shared_ptr<ILogger> LoggerManager::GetLoggerAccepting(char const* zone, Severity severity)
+std::shared_ptr<RegisteredLogger> LoggerManager::GetLoggerAccepting(char const* zone, Severity severity)
 {
     const ZoneEntry* entry = zones->Find(zone);
     if (entry != nullptr && entry->Rejects(severity))

@@ -6,6 +6,7 @@
 
 #include "LoggingCounters.h"
 #include "ProcessManager.h"
+#include "RegisteredLogger.h"
 #include "ozr/logging/DateTimeProvider.h"
 #include "ozr/logging/LoggerManager.h"
 #include "ozr/logging/MessageBuilder.h"
@@ -87,13 +88,14 @@ __attribute__((noinline)) void LogUnlessRejected(const char* zone, Severity seve
 void LogUnlessRejected(const char* zone, Severity severity, const char* file, unsigned int line,
                        unsigned long threadId, const char* fmt, std::va_list& args)
 {
-    const std::shared_ptr<ILogger> logger = GetLoggerManager().GetLoggerAccepting(zone, severity);
+    const std::shared_ptr<RegisteredLogger> logger = GetLoggerManager().GetLoggerAccepting(zone, severity);
     if (!logger)
     {
         return;
     }
     AddTo(g_loggingCounters.accepted);
-    auto message = GetMessageBuilder().BuildMessage(zone, severity, file, line, threadId, fmt, args);
+    auto message =
+        GetMessageBuilder().BuildMessage(logger->ZoneName(), severity, file, line, threadId, fmt, args);
     if (message)
     {
         logger->Log(std::move(message));

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "MessageFactory.h"
+#include "RegisteredLogger.h"
 #include "TempDirectory.h"
 #include "ozr/logging/appender/file/ConfigProvider.h"
 
@@ -124,7 +125,7 @@ TEST_F(LoggerManagerTest, LogCallsFindTheirZonesWhileZonesAreMadeAndShutDown)
                 {
                     const char* zone = zones[(call + caller) % 6];
                     const auto severity = call % 1024 == 0 ? Severity::Error : Severity::Trace;
-                    if (auto logger = manager.GetLoggerAccepting(zone, severity))
+                    if (const std::shared_ptr<ILogger> logger = manager.GetLoggerAccepting(zone, severity))
                     {
                         logger->Log(ozr::testing::MakeMessage("stress", severity, zone));
                         accepted.fetch_add(severity == Severity::Trace ? 1 : 0);

@@ -1,7 +1,11 @@
 // Starting, stopping and restarting the worker through the entry points.
 
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <future>
 #include <map>
 #include <numeric>
@@ -235,6 +239,84 @@ TEST_F(LifecycleTest, AMessageQueuedAcrossAFullShutdownOutlivesNoAppenderItStart
     InitialiseLogging("B");
     ShutdownLogging("B");
     EXPECT_THAT(Texts(ReadLines(LogFile("A"))), ElementsAre("queued across shutdown"));
+}
+
+// A zone text freed once its ShutdownLogging returned, while another zone keeps the worker running: the
+// records still queued (the worker waits on a standard output that nobody reads yet) carry the zone's
+// name to the syslog appender, not the freed text.
+TEST_F(LifecycleTest, AZoneTextFreedAfterItsShutdownIsNotReadByRecordsStillQueued)
+{
+    const int collector = socket(AF_INET, SOCK_DGRAM, 0);
+    const int bufferSize = 1 << 20;
+    setsockopt(collector, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(collector, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(collector, reinterpret_cast<sockaddr*>(&address), &length);
+    WriteFile(config / "syslog.ini",
+              "[Syslog]\nAddress=127.0.0.1\nPort=" + std::to_string(ntohs(address.sin_port)) + "\n");
+    std::vector<std::string> temporaryDatagrams;
+    std::thread receiver(
+        [&]
+        {
+            pollfd ready{collector, POLLIN, 0};
+            while (poll(&ready, 1, 2000) > 0)
+            {
+                char datagram[2048];
+                const ssize_t size = recv(collector, datagram, sizeof datagram, 0);
+                std::string text(datagram, size > 0 ? static_cast<std::size_t>(size) : 0);
+                if (text.find("temporary ") != std::string::npos)
+                {
+                    temporaryDatagrams.push_back(std::move(text));
+                }
+            }
+        });
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    std::fflush(stdout);
+    const int savedStdout = dup(STDOUT_FILENO);
+    dup2(pipeEnds[1], STDOUT_FILENO);
+    close(pipeEnds[1]);
+
+    InitialiseLogging("Keep");
+    char* zone = strdup("Temporary");
+    InitialiseLogging(zone);
+    const std::string filler(900, 'k');
+    for (int number = 0; number < 200; ++number)  // more than the pipe holds
+    {
+        ToLog("Keep", Severity::Error, __FILE__, __LINE__, 1, "%s %d", filler.c_str(), number);
+    }
+    for (int number = 0; number < 50; ++number)
+    {
+        ToLog(zone, Severity::Error, __FILE__, __LINE__, 1, "temporary %d", number);
+    }
+    ShutdownLogging(zone);
+    std::memset(zone, 'X', std::strlen(zone));
+    free(zone);
+    std::thread reader(
+        [fd = pipeEnds[0]]
+        {
+            char buffer[65536];
+            while (read(fd, buffer, sizeof buffer) > 0)
+            {
+            }
+        });
+    ShutdownLogging("Keep");
+    std::fflush(stdout);
+    dup2(savedStdout, STDOUT_FILENO);
+    close(savedStdout);
+    reader.join();
+    close(pipeEnds[0]);
+    receiver.join();
+    close(collector);
+
+    EXPECT_FALSE(temporaryDatagrams.empty());
+    for (const auto& datagram : temporaryDatagrams)
+    {
+        EXPECT_THAT(datagram, ::testing::HasSubstr(" Temporary: "));
+    }
 }
 
 }  // namespace

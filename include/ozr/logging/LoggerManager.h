@@ -75,8 +75,10 @@ public:
 
     // For log calls: the zone's logger (made if missing) when its verbosity accepts `severity`, otherwise
     // empty. A rejection of a registered zone costs no lock. Also empty once the exit drain has run, and
-    // while no worker runs and MaxMessagesWithoutWorker accepted calls already wait for one.
-    std::shared_ptr<ILogger> GetLoggerAccepting(char const* zone, Severity severity);
+    // while no worker runs and MaxMessagesWithoutWorker accepted calls already wait for one. The call's
+    // record names its zone by the logger's ZoneName(), never by the caller's text, which the caller may
+    // free once the zone is shut down.
+    std::shared_ptr<RegisteredLogger> GetLoggerAccepting(char const* zone, Severity severity);
 
     // Runs once at normal process exit for the process-wide manager: writes everything queued, also
     // what was logged while no worker ran. Log calls made afterwards are dropped.
