@@ -5,6 +5,7 @@
 #include <utility>
 
 #include <boost/asio/dispatch.hpp>
+#include <boost/asio/post.hpp>
 
 #include "SettingsWatcher.h"
 
@@ -49,14 +50,77 @@ void Logger::Log(std::shared_ptr<Message const> message)
         return;
     }
     bool dispatchDelivery = false;
+    std::shared_ptr<Logger> next;
     {
         std::lock_guard<std::mutex> lock(queueMutex);
-        queued.push_back(std::move(message));
-        dispatchDelivery = !std::exchange(deliveryDispatched, true);
+        if (successor)
+        {
+            next = successor;
+        }
+        else
+        {
+            queued.push_back(std::move(message));
+            dispatchDelivery = !held && !std::exchange(deliveryDispatched, true);
+        }
+    }
+    if (next)
+    {
+        next->Log(std::move(message));
+    }
+    else if (dispatchDelivery)
+    {
+        DispatchDelivery();
+    }
+}
+
+// The predecessor's flush covers everything it was given, since nothing reaches its queue once it
+// forwards. The token holds this logger until then: its held messages must not go with it.
+void Logger::TakeOverFrom(Logger& predecessor)
+{
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        held = true;
+    }
+    predecessor.ForwardTo(shared_from_this());
+    predecessor.Flush(std::shared_ptr<void>(nullptr,
+                                            [self = shared_from_this()](void*)
+                                            {
+                                                try
+                                                {
+                                                    boost::asio::post(self->strand,
+                                                                      [self] { self->EndHold(); });
+                                                }
+                                                catch (...)
+                                                {
+                                                }
+                                            }));
+}
+
+void Logger::ForwardTo(std::shared_ptr<Logger> next)
+{
+    std::lock_guard<std::mutex> lock(queueMutex);
+    successor = std::move(next);
+}
+
+// On the strand, once the predecessor has delivered everything: what waited is delivered, then the
+// flushes asked for meanwhile follow it.
+void Logger::EndHold()
+{
+    std::vector<std::shared_ptr<void>> flushes;
+    bool dispatchDelivery = false;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        held = false;
+        flushes.swap(heldFlushes);
+        dispatchDelivery = !queued.empty() && !std::exchange(deliveryDispatched, true);
     }
     if (dispatchDelivery)
     {
         DispatchDelivery();
+    }
+    for (auto& done : flushes)
+    {
+        Flush(std::move(done));
     }
 }
 
@@ -127,6 +191,14 @@ bool Logger::IsShutdown() const
 
 void Logger::Flush(std::shared_ptr<void> done)
 {
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        if (held)
+        {
+            heldFlushes.push_back(std::move(done));
+            return;
+        }
+    }
     boost::asio::dispatch(strand,
                           [self = shared_from_this(), done = std::move(done)]
                           {

@@ -391,6 +391,11 @@ const std::shared_ptr<RegisteredLogger>& LoggerManager::FindOrMakeLogger(char co
         std::string configFilePath = configLocator->GetZoneConfigFilePath(zone);
         auto appenders = appenderManager->GetAppenders(zone);
         auto logger = std::make_shared<Logger>(*ioContext, std::move(configFilePath), std::move(appenders));
+        if (const auto previous = entry.latestLogger.lock())
+        {
+            logger->TakeOverFrom(*previous);
+        }
+        entry.latestLogger = logger;
         lastGeneration = lastGeneration == UINT32_MAX ? 1 : lastGeneration + 1;
         auto registered =
             std::make_shared<RegisteredLogger>(std::move(logger), entry.shared_from_this(), lastGeneration);
@@ -464,6 +469,10 @@ void LoggerManager::AbandonParentState()
 {
     auto& abandoned = AbandonedParentState();
     DetachedWorker parentWorker = DetachWorker(true);
+    for (const auto& entry : zones->Entries())
+    {
+        entry->latestLogger.reset();  // the child's loggers must not wait for the parent's
+    }
     abandoned.insert(abandoned.end(), parentWorker.loggers.begin(), parentWorker.loggers.end());
     abandoned.push_back(std::make_shared<std::deque<std::thread>>(std::move(parentWorker.threads)));
     abandoned.push_back(std::shared_ptr<void>(std::move(parentWorker.guard)));

@@ -12,6 +12,7 @@
 namespace ozr::logging
 {
 
+class Logger;
 class RegisteredLogger;
 
 // One zone's place in the logger manager's registry. Made the first time the zone is asked for and kept
@@ -71,6 +72,9 @@ public:
 
     // The registered logger, empty while none is. Guarded by the registry lock.
     std::shared_ptr<RegisteredLogger> logger;
+    // The zone's latest logger, which may outlive its registration with messages still to deliver: the
+    // zone's next logger takes over from it. Guarded by the registry lock.
+    std::weak_ptr<Logger> latestLogger;
 
 private:
     static std::uint64_t Pack(std::uint32_t generation, Severity verbosity) noexcept

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <future>
 #include <map>
@@ -185,6 +186,42 @@ TEST_F(LifecycleTest, RestartsAfterAFullShutdownAndDeliversWhatWasQueuedMeanwhil
     EXPECT_THAT(Texts(ReadLines(LogFile("Net"))), ElementsAre("first run", "while stopped", "second run"));
     // The logger made while stopped has its file appender only; the new run's console is for new loggers.
     EXPECT_THAT(Texts(capture.Lines()), ElementsAre("first run"));
+
+    // One thread's lines keep their order while another thread restarts the worker under it again and
+    // again: the zone's loggers of successive runs deliver one after the other. Lines beyond
+    // MaxMessagesWithoutWorker may be dropped.
+    StdoutCapture restarts(root / "restarts.txt");
+    std::atomic<bool> stop{false};
+    std::thread caller(
+        [&stop]
+        {
+            for (int number = 0; !stop; ++number)
+            {
+                ToLog("Net", Severity::Error, __FILE__, __LINE__, 1, "numbered %d", number);
+            }
+        });
+    for (int round = 0; round < 200; ++round)
+    {
+        InitialiseLogging("Net");
+        ShutdownLogging("Net");
+    }
+    stop = true;
+    caller.join();
+    InitialiseLogging("Net");
+    ShutdownLogging("Net");
+    int previous = -1;
+    int outOfOrder = 0;
+    for (const auto& text : Texts(ReadLines(LogFile("Net"))))
+    {
+        int number = 0;
+        if (std::sscanf(text.c_str(), "numbered %d", &number) == 1)
+        {
+            outOfOrder += number <= previous ? 1 : 0;
+            previous = number;
+        }
+    }
+    EXPECT_GT(previous, 0);
+    EXPECT_EQ(outOfOrder, 0);
 }
 
 TEST_F(LifecycleTest, ANullAndAnEmptyZoneAreTheSameDefaultZone)

@@ -42,8 +42,8 @@ public:
 // thread running the context finds the strand idle. Each task keeps its logger alive, so tasks left
 // queued on a stopped context never reach a destroyed logger. Always made with std::make_shared.
 //
-// Lock order: the queue lock is taken alone, for a push or a swap; it is never held while the task is
-// dispatched or a message delivered.
+// Lock order: the queue lock is taken alone, for a push, a swap or a hand-over to a successor; it is
+// never held while the task is dispatched or a message delivered or passed on.
 //
 // The settings and the shutdown flag are guarded by a shared mutex: readers share it, SetVerbosity and
 // Shutdown take it exclusively. SetVerbosity then writes "LogLevel" to the zone's file after releasing
@@ -77,7 +77,16 @@ public:
     // verbosity kept elsewhere follows it. Takes no lock of the logger's when called.
     void SetWatchedVerbosityObserver(std::function<void()> observer);
 
+    // Called on a new logger, before its first Log, when an earlier logger of the same zone (on the same
+    // context) may still have messages to deliver. From now on the predecessor passes the messages
+    // logged to it on to this logger, and this logger delivers nothing (and flushes nothing) until
+    // everything the predecessor had been given is written, sent or dropped. So two loggers of one zone
+    // never write its file at the same time, and a thread's messages keep their order across them.
+    void TakeOverFrom(Logger& predecessor);
+
 private:
+    void ForwardTo(std::shared_ptr<Logger> successor);
+    void EndHold();
     void ApplyWatchedVerbosity(Severity level);
     void DispatchDelivery();
     std::exception_ptr DeliverQueued();
@@ -98,6 +107,11 @@ private:
     alignas(64) std::mutex queueMutex;
     std::vector<std::shared_ptr<Message const>> queued;  // guarded by queueMutex
     bool deliveryDispatched = false;                     // guarded by queueMutex: a task will take `queued`
+    // Guarded by queueMutex: waiting for the predecessor (see TakeOverFrom), with the flushes asked for
+    // meanwhile; and the logger that takes this one's messages once it has been succeeded.
+    bool held = false;
+    std::vector<std::shared_ptr<void>> heldFlushes;
+    std::shared_ptr<Logger> successor;
     alignas(64) std::vector<std::shared_ptr<Message const>> delivering;  // on the strand only
     std::unique_ptr<SettingsWatcher> settingsWatcher;  // last: it stops calling back before the rest goes
 };
