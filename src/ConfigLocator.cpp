@@ -1,6 +1,7 @@
 #include "ozr/logging/ConfigLocator.h"
 
 #include <mutex>
+#include <new>
 #include <utility>
 
 #include "ConfigFileSearch.h"
@@ -44,6 +45,21 @@ std::string ConfigLocator::GetConfigFilePath(std::string name) const
     name += ".ini";
     std::shared_lock<std::shared_mutex> lock(mutex);
     return FindConfigFile(configDirectoryPaths, name);
+}
+
+void ConfigLocator::LockForFork() const
+{
+    mutex.lock();
+}
+
+void ConfigLocator::UnlockInParent() const
+{
+    mutex.unlock();
+}
+
+void ConfigLocator::RemakeLockInChild() const
+{
+    new (&mutex) std::shared_mutex();
 }
 
 }  // namespace ozr::logging

@@ -14,6 +14,7 @@
 #include "ProcessManager.h"
 #include "RegisteredLogger.h"
 #include "ZoneTable.h"
+#include "ozr/logging/appender/file/ConfigProvider.h"
 
 // Lock order. A lock may be taken while holding only locks above it:
 //
@@ -27,9 +28,11 @@
 //     prepare handler takes it here, after g_managersMutex.
 //  4. While a logger is made: the locator's lock, the default-log-directory lock, and the locks that
 //     reading the zone's file takes: the settings store's lock, then the settings library's process
-//     mutex where a read takes it. The settings library registers its fork handlers before the
-//     manager's, and prepare handlers run in the reverse order of registration, so across fork, too,
-//     the registry locks are taken before the process mutex.
+//     mutex where a read takes it. The fork prepare handler takes every manager's locator lock after
+//     every registry lock, then the default-log-directory lock, so that a child's first logger finds
+//     none of them held. The settings library registers its fork handlers before the manager's, and
+//     prepare handlers run in the reverse order of registration, so across fork, too, these locks are
+//     taken before the process mutex.
 //  5. A logger's own lock, then its settings store's lock, then the process mutex: taken by
 //     Logger::SetVerbosity, which RegisteredLogger calls without holding any lock of the manager's.
 //     The manager itself never takes a logger's lock (the zone's shutdown flag lives in its
@@ -491,10 +494,20 @@ void LoggerManager::LockAllForFork()
     {
         manager->mutex.lock();
     }
+    for (LoggerManager* manager : g_managers)
+    {
+        manager->configLocator->LockForFork();
+    }
+    appender::file::ConfigProvider::LockForFork();
 }
 
 void LoggerManager::UnlockAllInParent()
 {
+    appender::file::ConfigProvider::UnlockInParent();
+    for (LoggerManager* manager : g_managers)
+    {
+        manager->configLocator->UnlockInParent();
+    }
     for (LoggerManager* manager : g_managers)
     {
         manager->mutex.unlock();
@@ -508,8 +521,10 @@ void LoggerManager::UnlockAllInParent()
 // child abandons whatever a parent's initialisation or shutdown was doing.
 void LoggerManager::UnlockAllInChild()
 {
+    appender::file::ConfigProvider::RemakeLockInChild();
     for (LoggerManager* manager : g_managers)
     {
+        manager->configLocator->RemakeLockInChild();
         new (&manager->mutex) std::recursive_mutex();
         new (&manager->lifecycleMutex) std::mutex();
         manager->forkedFromParent = true;

@@ -37,6 +37,12 @@ public:
     // directory when none exists.
     std::string GetConfigFilePath(std::string name) const;
 
+    // For the logger manager's fork handlers: the lock is held across fork(), so that no other thread
+    // holds it then; the parent releases it, the child (whose thread did not take it) makes it anew.
+    void LockForFork() const;
+    void UnlockInParent() const;
+    void RemakeLockInChild() const;
+
 private:
     const IApplicationInfoProvider& applicationInfoProvider;
     mutable std::shared_mutex mutex;

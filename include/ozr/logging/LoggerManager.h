@@ -115,7 +115,7 @@ private:
     std::unique_ptr<WorkGuard> workGuard;
     std::deque<std::thread> threads;
     std::unique_ptr<IApplicationInfoProvider> applicationInfoProvider;
-    std::unique_ptr<IConfigLocator> configLocator;
+    std::unique_ptr<ConfigLocator> configLocator;
     std::unique_ptr<appender::IManager> appenderManager;
     std::mutex lifecycleMutex;
     std::recursive_mutex mutex;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <mutex>
+#include <new>
 #include <shared_mutex>
 #include <utility>
 
@@ -68,6 +69,21 @@ void ConfigProvider::SetDefaultLogDirectory(std::filesystem::path directory)
 {
     std::unique_lock<std::shared_mutex> lock(g_mutex);
     g_defaultLogDirectory = std::move(directory);
+}
+
+void ConfigProvider::LockForFork()
+{
+    g_mutex.lock();
+}
+
+void ConfigProvider::UnlockInParent()
+{
+    g_mutex.unlock();
+}
+
+void ConfigProvider::RemakeLockInChild()
+{
+    new (&g_mutex) std::shared_mutex();
 }
 
 }  // namespace ozr::logging::appender::file

@@ -34,6 +34,12 @@ public:
     // The directory used when a zone's file names none; "/var/ostrel/logs" until replaced.
     static void SetDefaultLogDirectory(std::filesystem::path directory);
 
+    // For the logger manager's fork handlers: the default directory's lock is held across fork(); the
+    // parent releases it, the child (whose thread did not take it) makes it anew.
+    static void LockForFork();
+    static void UnlockInParent();
+    static void RemakeLockInChild();
+
 private:
     const IApplicationInfoProvider& applicationInfoProvider;
     char const* zone;
