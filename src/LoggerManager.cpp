@@ -148,7 +148,26 @@ private:
 thread_local bool RecentLoggers::t_recentLoggersGone = false;
 thread_local RecentLoggers RecentLoggers::t_recentLoggers;
 
+// What GetLogger hands out once the exit drain has run: making a logger then would read settings through
+// objects that exit destroys. It drops every message and ignores every change.
+class LoggerAfterExitDrain final : public ILogger
+{
+public:
+    void Log(std::shared_ptr<Message const>) override {}
+    void SetVerbosity(Severity) override {}
+    Severity GetVerbosity() const override { return Severity::Error; }
+    void Shutdown() override {}
+    bool IsShutdown() const override { return true; }
+};
+
 }  // namespace
+
+// Never destroyed, like the manager.
+const std::shared_ptr<ILogger>& LoggerManager::LoggerAfterExit()
+{
+    static const auto* const logger = new std::shared_ptr<ILogger>(std::make_shared<LoggerAfterExitDrain>());
+    return *logger;
+}
 
 // A worker taken out of the manager to be drained without the registry lock.
 struct LoggerManager::DetachedWorker
@@ -277,6 +296,10 @@ void LoggerManager::ShutdownLogger(char const* zone)
 std::shared_ptr<ILogger> LoggerManager::GetLogger(char const* zone)
 {
     const std::lock_guard<std::recursive_mutex> lock(mutex);
+    if (exited)
+    {
+        return LoggerAfterExit();
+    }
     LeaveParentStateIfForked();
     return FindOrMakeLogger(zone);
 }
@@ -369,8 +392,8 @@ void LoggerManager::DrainAtExit() noexcept
             AbandonParentState();
             return;
         }
-        // The loggers stay registered, so that a late GetLogger still finds its zone's, but their entries
-        // are withdrawn: every later log call reaches the registry and is dropped there.
+        // The entries are withdrawn: every later log call reaches the registry and is dropped there, and
+        // GetLogger hands out LoggerAfterExit(). The loggers stay registered, unreleased.
         DetachedWorker worker = DetachWorker(false);
         const bool ownMessagesQueued = !forkedWithoutStart;
         lock.unlock();

@@ -28,7 +28,9 @@ public:
     virtual void SetConfigDirectoryPath(std::filesystem::path directory) = 0;
     virtual void InitialiseLogger(char const* zone) = 0;
     virtual void ShutdownLogger(char const* zone) = 0;
-    // Never empty; a missing logger is made (reading its settings) on first request.
+    // Never empty; a missing logger is made (reading its settings) on first request. Once the
+    // process-wide manager's exit drain has run, no logger is made: every zone then gets one that drops
+    // its messages and ignores verbosity changes (SetLoggingVerbosity changes nothing, not even memory).
     virtual std::shared_ptr<ILogger> GetLogger(char const* zone) = 0;
 };
 
@@ -106,6 +108,7 @@ private:
     void LeaveParentStateIfForked();
     void AbandonParentState();
 
+    static const std::shared_ptr<ILogger>& LoggerAfterExit();
     static void LockAllForFork();
     static void UnlockAllInParent();
     static void UnlockAllInChild();
