@@ -22,13 +22,11 @@ constexpr std::size_t RetainedQueueCapacity = 4096;
 
 Logger::Logger(boost::asio::io_context& ioContext, std::string configFilePath,
                std::forward_list<std::shared_ptr<ILogAppender>> appenderList)
-    : strand(ioContext),
-      appenders(std::move(appenderList)),
-      configProvider(std::move(configFilePath)),
-      config(configProvider.GetConfig()),
-      verbosity(config.verbosity),
-      lastSetVerbosity(config.verbosity)
+    : strand(ioContext), appenders(std::move(appenderList)), configProvider(std::move(configFilePath))
 {
+    const LoggerConfig config = configProvider.GetConfig();
+    verbosity.store(config.verbosity, std::memory_order_relaxed);
+    lastSetVerbosity.store(config.verbosity, std::memory_order_relaxed);
     if (config.watchSettings)
     {
         settingsWatcher =
@@ -144,16 +142,12 @@ void Logger::SetVerbosity(Severity newVerbosity)
     {
         std::unique_lock<std::shared_mutex> lock(mutex);
         // Memory first: the value stays in force even when the write below throws.
-        config.verbosity = newVerbosity;
         verbosity.store(newVerbosity, std::memory_order_relaxed);
         lastSetVerbosity.store(newVerbosity, std::memory_order_relaxed);
     }
     // Written without the logger's lock, since the write may wait for another process's lock on the file.
     // It writes the value in force when its turn comes, so overlapping changes never leave the file behind.
-    configProvider.SetConfig(
-        [this] {
-            return LoggerConfig{lastSetVerbosity.load(std::memory_order_relaxed), config.logQueue};
-        });
+    configProvider.SetLogLevel([this] { return lastSetVerbosity.load(std::memory_order_relaxed); });
 }
 
 void Logger::SetWatchedVerbosityObserver(std::function<void()> observer)

@@ -1,20 +1,12 @@
 #include "ozr/logging/LoggerManager.h"
 
-#include <pthread.h>
-
-#include <algorithm>
 #include <array>
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
 #include <future>
-#include <new>
-#include <vector>
 
-#include "ProcessManager.h"
+#include "DetachedWorker.h"
 #include "RegisteredLogger.h"
 #include "ZoneTable.h"
-#include "ozr/logging/appender/file/ConfigProvider.h"
 
 // Lock order. A lock may be taken while holding only locks above it:
 //
@@ -50,8 +42,6 @@
 namespace ozr::logging
 {
 
-std::atomic<const ZoneTable*> g_processZones{nullptr};
-
 namespace
 {
 
@@ -74,27 +64,6 @@ void RunIOContext(boost::asio::io_context& ioContext)
             }
         }
     }
-}
-
-// Every live manager, so that the fork handlers, registered once per process, reach their registry locks.
-std::mutex g_managersMutex;
-std::vector<LoggerManager*> g_managers;
-std::once_flag g_forkHandlersRegistered;
-
-// What forked children left behind of their parents' logging. Never released: releasing it could take
-// locks that the parent's worker held at the moment of the fork. Reachable, so leak checkers stay quiet.
-std::vector<std::shared_ptr<void>>& AbandonedParentState()
-{
-    static auto* abandoned = new std::vector<std::shared_ptr<void>>();
-    return *abandoned;
-}
-
-// The process-wide manager once made; read by log calls without the guard of GetLoggerManager's static.
-std::atomic<LoggerManager*> g_processManager{nullptr};
-
-void DrainProcessManagerAtExit()
-{
-    g_processManager.load(std::memory_order_acquire)->DrainAtExit();
 }
 
 // The loggers this thread logged to lately, by zone entry, so that an accepted call to a registered zone
@@ -148,57 +117,29 @@ private:
 thread_local bool RecentLoggers::t_recentLoggersGone = false;
 thread_local RecentLoggers RecentLoggers::t_recentLoggers;
 
-// What GetLogger hands out once the exit drain has run: making a logger then would read settings through
-// objects that exit destroys. It drops every message and ignores every change.
-class LoggerAfterExitDrain final : public ILogger
-{
-public:
-    void Log(std::shared_ptr<Message const>) override {}
-    void SetVerbosity(Severity) override {}
-    Severity GetVerbosity() const override { return Severity::Error; }
-    void Shutdown() override {}
-    bool IsShutdown() const override { return true; }
-};
-
 }  // namespace
 
-// Never destroyed, like the manager.
-const std::shared_ptr<ILogger>& LoggerManager::LoggerAfterExit()
+// Lets the worker finish every queued task and outstanding operation, then joins it.
+void LoggerManager::DetachedWorker::Drain()
 {
-    static const auto* const logger = new std::shared_ptr<ILogger>(std::make_shared<LoggerAfterExitDrain>());
-    return *logger;
-}
-
-// A worker taken out of the manager to be drained without the registry lock.
-struct LoggerManager::DetachedWorker
-{
-    // Lets the worker finish every queued task and outstanding operation, then joins it.
-    void Drain()
+    guard.reset();
+    for (auto& thread : threads)
     {
-        guard.reset();
-        for (auto& thread : threads)
+        try
         {
-            try
+            if (thread.get_id() == std::this_thread::get_id())
             {
-                if (thread.get_id() == std::this_thread::get_id())
-                {
-                    thread.detach();  // the process ends from inside a task: a thread cannot join itself
-                    continue;
-                }
-                thread.join();
+                thread.detach();  // the process ends from inside a task: a thread cannot join itself
+                continue;
             }
-            catch (...)
-            {
-            }
+            thread.join();
         }
-        threads.clear();
+        catch (...)
+        {
+        }
     }
-
-    std::unique_ptr<WorkGuard> guard;
-    std::deque<std::thread> threads;
-    // The registry's references, released after the drain and outside the registry lock.
-    std::vector<std::shared_ptr<RegisteredLogger>> loggers;
-};
+    threads.clear();
+}
 
 LoggerManager::LoggerManager()
     : ioContext(std::make_unique<boost::asio::io_context>()),
@@ -208,10 +149,7 @@ LoggerManager::LoggerManager()
           std::make_unique<appender::Manager>(*ioContext, *applicationInfoProvider, *configLocator)),
       zones(std::make_unique<ZoneTable>())
 {
-    std::call_once(g_forkHandlersRegistered,
-                   [] { pthread_atfork(&LockAllForFork, &UnlockAllInParent, &UnlockAllInChild); });
-    std::lock_guard<std::mutex> lock(g_managersMutex);
-    g_managers.push_back(this);
+    RegisterForFork();
 }
 
 LoggerManager::~LoggerManager()
@@ -231,8 +169,7 @@ LoggerManager::~LoggerManager()
             worker.Drain();
         }
     }
-    std::lock_guard<std::mutex> lock(g_managersMutex);
-    g_managers.erase(std::find(g_managers.begin(), g_managers.end(), this));
+    UnregisterForFork();
 }
 
 void LoggerManager::SetConfigDirectoryPath(std::filesystem::path directory)
@@ -380,34 +317,6 @@ void LoggerManager::Flush()
     allFlushed.wait();
 }
 
-void LoggerManager::DrainAtExit() noexcept
-{
-    try
-    {
-        const std::lock_guard<std::mutex> lifecycle(lifecycleMutex);
-        std::unique_lock<std::recursive_mutex> lock(mutex);
-        exited = true;
-        if (forkedFromParent)
-        {
-            AbandonParentState();
-            return;
-        }
-        // The entries are withdrawn: every later log call reaches the registry and is dropped there, and
-        // GetLogger hands out LoggerAfterExit(). The loggers stay registered, unreleased.
-        DetachedWorker worker = DetachWorker(false);
-        const bool ownMessagesQueued = !forkedWithoutStart;
-        lock.unlock();
-        worker.Drain();
-        if (ownMessagesQueued)
-        {
-            RunTasksLeftQueued();
-        }
-    }
-    catch (...)
-    {
-    }
-}
-
 // A reference into the registry: valid while the registry lock is held.
 const std::shared_ptr<RegisteredLogger>& LoggerManager::FindOrMakeLogger(char const* zone)
 {
@@ -475,102 +384,6 @@ void LoggerManager::RunTasksLeftQueued()
     }
     ioContext->restart();
     RunIOContext(*ioContext);
-}
-
-// In a forked child, start over with a fresh context once the parent's state has been set aside.
-void LoggerManager::LeaveParentStateIfForked()
-{
-    if (!forkedFromParent)
-    {
-        return;
-    }
-    AbandonParentState();
-    ioContext = std::make_unique<boost::asio::io_context>();
-    appenderManager =
-        std::make_unique<appender::Manager>(*ioContext, *applicationInfoProvider, *configLocator);
-}
-
-// Sets the parent's context, worker handle, loggers and appenders aside without releasing any of them.
-void LoggerManager::AbandonParentState()
-{
-    auto& abandoned = AbandonedParentState();
-    DetachedWorker parentWorker = DetachWorker(true);
-    for (const auto& entry : zones->Entries())
-    {
-        entry->latestLogger.reset();  // the child's loggers must not wait for the parent's
-    }
-    abandoned.insert(abandoned.end(), parentWorker.loggers.begin(), parentWorker.loggers.end());
-    abandoned.push_back(std::make_shared<std::deque<std::thread>>(std::move(parentWorker.threads)));
-    abandoned.push_back(std::shared_ptr<void>(std::move(parentWorker.guard)));
-    abandoned.push_back(std::shared_ptr<void>(std::move(appenderManager)));
-    abandoned.push_back(std::shared_ptr<void>(std::move(ioContext)));
-    forkedFromParent = false;
-}
-
-// Standard output is flushed before any lock is taken (it may wait for a full pipe), so that a child never
-// writes the parent's buffered lines a second time.
-void LoggerManager::LockAllForFork()
-{
-    std::fflush(stdout);
-    g_managersMutex.lock();
-    for (LoggerManager* manager : g_managers)
-    {
-        manager->mutex.lock();
-    }
-    for (LoggerManager* manager : g_managers)
-    {
-        manager->configLocator->LockForFork();
-    }
-    appender::file::ConfigProvider::LockForFork();
-}
-
-void LoggerManager::UnlockAllInParent()
-{
-    appender::file::ConfigProvider::UnlockInParent();
-    for (LoggerManager* manager : g_managers)
-    {
-        manager->configLocator->UnlockInParent();
-    }
-    for (LoggerManager* manager : g_managers)
-    {
-        manager->mutex.unlock();
-    }
-    g_managersMutex.unlock();
-}
-
-// The child's only thread has a new thread id, so a recursive mutex locked before the fork refuses to be
-// unlocked by it; the locks are made anew instead (nothing else can hold them in the child). The
-// lifecycle lock is not taken across fork (a drain may hold it for long), so it too is made anew: the
-// child abandons whatever a parent's initialisation or shutdown was doing.
-void LoggerManager::UnlockAllInChild()
-{
-    appender::file::ConfigProvider::RemakeLockInChild();
-    for (LoggerManager* manager : g_managers)
-    {
-        manager->configLocator->RemakeLockInChild();
-        new (&manager->mutex) std::recursive_mutex();
-        new (&manager->lifecycleMutex) std::mutex();
-        manager->forkedFromParent = true;
-        manager->workerRunning.store(false, std::memory_order_relaxed);
-        manager->forkedWithoutStart = true;
-    }
-    new (&g_managersMutex) std::mutex();
-}
-
-// Never destroyed: threads that still log while the process exits (detached threads, destructors of
-// other statics) must find it. The exit handler registered here, right after it was made, drains it at
-// the point where its destructor would have run.
-LoggerManager& GetLoggerManager()
-{
-    static LoggerManager* const manager = []
-    {
-        auto* made = new LoggerManager();
-        g_processZones.store(made->zones.get(), std::memory_order_release);
-        g_processManager.store(made, std::memory_order_release);
-        std::atexit(&DrainProcessManagerAtExit);
-        return made;
-    }();
-    return *manager;
 }
 
 }  // namespace ozr::logging

@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "LoggingCounters.h"
-#include "ProcessManager.h"
 #include "RegisteredLogger.h"
+#include "ZoneFilter.h"
 #include "ozr/logging/DateTimeProvider.h"
 #include "ozr/logging/LoggerManager.h"
 #include "ozr/logging/MessageBuilder.h"
@@ -107,7 +107,7 @@ void LogUnlessRejected(const char* zone, Severity severity, const char* file, un
 void ToLog(const char* zone, Severity severity, const char* file, unsigned int line, unsigned long threadId,
            const char* fmt, ...)
 {
-    if (ProcessManagerRejects(zone, severity))
+    if (ZoneRejects(zone, severity))
     {
         return;
     }

@@ -108,11 +108,22 @@ TEST_F(LoggerManagerTest, AZoneWhoseLogDirectoryCannotBeCreatedFailsUntilItCanBe
 
 // Log calls find their zone without a lock while other threads make zones, change verbosities, shut
 // zones down and restart the worker. Run under ThreadSanitizer, this is the check that readers never
-// see a half-made zone or a released logger. A verbosity change is seen by the changing thread's next
-// call, and by the other threads, which count what they were allowed through.
+// see a half-made zone or a released logger, also while the zone table grows (40 zones make it grow
+// three times). A verbosity change is seen by the changing thread's next call, and by the other
+// threads, which count what they were allowed through.
 TEST_F(LoggerManagerTest, LogCallsFindTheirZonesWhileZonesAreMadeAndShutDown)
 {
-    const char* const zones[] = {"A", "B", "C", "D", "E", "F"};
+    constexpr int ZoneCount = 40;
+    std::vector<std::string> names;
+    for (int zone = 0; zone < ZoneCount; ++zone)
+    {
+        names.push_back("Zone" + std::to_string(zone));
+    }
+    std::vector<const char*> zones;
+    for (const auto& name : names)
+    {
+        zones.push_back(name.c_str());
+    }
     std::atomic<bool> stop{false};
     std::atomic<long> accepted{0};
     std::vector<std::thread> callers;
@@ -123,7 +134,7 @@ TEST_F(LoggerManagerTest, LogCallsFindTheirZonesWhileZonesAreMadeAndShutDown)
             {
                 for (long call = 0; !stop; ++call)
                 {
-                    const char* zone = zones[(call + caller) % 6];
+                    const char* zone = zones[(call + caller) % ZoneCount];
                     const auto severity = call % 1024 == 0 ? Severity::Error : Severity::Trace;
                     if (const std::shared_ptr<ILogger> logger = manager.GetLoggerAccepting(zone, severity))
                     {
@@ -145,7 +156,7 @@ TEST_F(LoggerManagerTest, LogCallsFindTheirZonesWhileZonesAreMadeAndShutDown)
             EXPECT_FALSE(manager.GetLoggerAccepting(zone, Severity::Trace)) << zone;
             EXPECT_TRUE(manager.GetLoggerAccepting(zone, Severity::Error)) << zone;
         }
-        manager.GetLogger("A")->SetVerbosity(Severity::Trace);
+        manager.GetLogger(zones[0])->SetVerbosity(Severity::Trace);
         const long before = accepted.load();
         while (accepted.load() == before)
         {

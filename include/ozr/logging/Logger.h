@@ -45,11 +45,12 @@ public:
 // Lock order: the queue lock is taken alone, for a push, a swap or a hand-over to a successor; it is
 // never held while the task is dispatched or a message delivered or passed on.
 //
-// The settings and the shutdown flag are guarded by a shared mutex: readers share it, SetVerbosity and
-// Shutdown take it exclusively. SetVerbosity then writes "LogLevel" to the zone's file after releasing
-// it, so that no log call or shutdown waits for the file (or another process's lock on it).
-// GetVerbosity, asked by every log call, reads an atomic copy of the verbosity that SetVerbosity updates
-// under the same exclusive lock, so a rejected call costs no lock of the logger's.
+// The shutdown flag is guarded by a shared mutex: IsShutdown shares it, SetVerbosity and Shutdown take it
+// exclusively. SetVerbosity sets the verbosity in force and the one the file gets together under it,
+// then writes "LogLevel" to the zone's file after releasing it, so that no log call or shutdown waits
+// for the file (or another process's lock on it). GetVerbosity reads an atomic without a lock. (Log calls
+// through the entry points test a copy that the logger manager publishes in the zone's entry, and ask
+// GetVerbosity only when they reach the registry.)
 //
 // With "WatchSettings=1" in the zone's file, a "LogLevel" later changed in the file is put in force (in
 // memory only) on the worker thread, for as long as the logger lives. SetVerbosity writes the level last
@@ -96,10 +97,10 @@ private:
     const std::forward_list<std::shared_ptr<ILogAppender>> appenders;
     mutable std::shared_mutex mutex;
     LoggerConfigProvider configProvider;
-    LoggerConfig config;
     bool shutdown = false;
-    std::atomic<Severity> verbosity;         // in force
-    std::atomic<Severity> lastSetVerbosity;  // given to SetVerbosity last: what the file gets
+    std::atomic<Severity> verbosity{Severity::Warning};  // in force
+    std::atomic<Severity> lastSetVerbosity{
+        Severity::Warning};  // given to SetVerbosity last: what the file gets
     // Read and replaced only through std::atomic_load and std::atomic_store: the worker takes no lock.
     std::shared_ptr<const std::function<void()>> verbosityObserver;
     // What log calls write and what the worker writes sit on cache lines of their own, so that a log

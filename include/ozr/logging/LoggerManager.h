@@ -109,6 +109,8 @@ private:
     void AbandonParentState();
 
     static const std::shared_ptr<ILogger>& LoggerAfterExit();
+    void RegisterForFork();
+    void UnregisterForFork();
     static void LockAllForFork();
     static void UnlockAllInParent();
     static void UnlockAllInChild();
