@@ -31,11 +31,18 @@
 //     RegisteredLogger, an atomic).
 //  6. Standard output's stdio lock is held only by whoever writes or flushes it, never together with any
 //     lock above: the worker writes without registry or logger locks, and a flush made to prepare a
-//     fork must come before the prepare handler below takes the registry locks, because a flush can wait
-//     on a full pipe.
+//     fork must come before the prepare handler takes the registry locks, because a flush can wait on a
+//     full pipe.
+//
+// The fork handlers (LoggerManagerFork.cpp) take 2, 3 and 4 in this order and hold them across fork().
+// A logger's queue lock is a leaf, held for no wait: taken alone by log calls and the worker, and under
+// the registry lock when a new logger takes over from the zone's previous one, one logger at a time.
 //
 // The zone table, each zone's published verbosity and `workerRunning` are atomics: log calls read them
-// without a lock, and the registry lock orders their writers. An accepted call to a registered zone while
+// without a lock. The registry lock orders the writers of the table and of `workerRunning`, and the
+// registering and withdrawing of a zone's logger; the verbosity of a registered logger is also replaced
+// without it (ZoneEntry::Update, from SetVerbosity and the settings watcher), by a compare-and-swap that
+// fails once another logger is registered. An accepted call to a registered zone while
 // a worker runs takes its logger from the thread's own memory (RecentLoggers), without the registry lock.
 // The worker takes none of these locks.
 
