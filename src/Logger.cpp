@@ -72,7 +72,8 @@ void Logger::Log(std::shared_ptr<Message const> message)
 }
 
 // The predecessor's flush covers everything it was given, since nothing reaches its queue once it
-// forwards. The token holds this logger until then: its held messages must not go with it.
+// forwards. The request is queued rather than run on the calling thread, which may hold the registry
+// lock. The token holds this logger until the flush is done: its held messages must not go with it.
 void Logger::TakeOverFrom(Logger& predecessor)
 {
     {
@@ -80,18 +81,19 @@ void Logger::TakeOverFrom(Logger& predecessor)
         held = true;
     }
     predecessor.ForwardTo(shared_from_this());
-    predecessor.Flush(std::shared_ptr<void>(nullptr,
-                                            [self = shared_from_this()](void*)
-                                            {
-                                                try
-                                                {
-                                                    boost::asio::post(self->strand,
-                                                                      [self] { self->EndHold(); });
-                                                }
-                                                catch (...)
-                                                {
-                                                }
-                                            }));
+    std::shared_ptr<void> done(nullptr,
+                               [self = shared_from_this()](void*)
+                               {
+                                   try
+                                   {
+                                       boost::asio::post(self->strand, [self] { self->EndHold(); });
+                                   }
+                                   catch (...)
+                                   {
+                                   }
+                               });
+    boost::asio::post(predecessor.strand, [previous = predecessor.shared_from_this(), done = std::move(done)]
+                      { previous->Flush(done); });
 }
 
 void Logger::ForwardTo(std::shared_ptr<Logger> next)

@@ -202,8 +202,8 @@ void LoggerManager::InitialiseLogger(char const* zone)
 
 // The last active zone's shutdown takes the worker out under the registry lock, then drains and joins
 // it without that lock: log calls meanwhile find no registered logger, make fresh ones as after a full
-// shutdown, and their messages are either delivered by the draining worker or wait on the context for
-// the next start.
+// shutdown (each taking over from its zone's previous logger, see Logger::TakeOverFrom), and their
+// messages are either delivered by the draining worker or wait on the context for the next start.
 void LoggerManager::ShutdownLogger(char const* zone)
 {
     const std::lock_guard<std::mutex> lifecycle(lifecycleMutex);

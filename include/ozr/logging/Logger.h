@@ -98,9 +98,9 @@ private:
     mutable std::shared_mutex mutex;
     LoggerConfigProvider configProvider;
     bool shutdown = false;
-    std::atomic<Severity> verbosity{Severity::Warning};  // in force
-    std::atomic<Severity> lastSetVerbosity{
-        Severity::Warning};  // given to SetVerbosity last: what the file gets
+    // In force, and given to SetVerbosity last (what the file gets); both read from the file first.
+    std::atomic<Severity> verbosity{Severity::Warning};
+    std::atomic<Severity> lastSetVerbosity{Severity::Warning};
     // Read and replaced only through std::atomic_load and std::atomic_store: the worker takes no lock.
     std::shared_ptr<const std::function<void()>> verbosityObserver;
     // What log calls write and what the worker writes sit on cache lines of their own, so that a log
