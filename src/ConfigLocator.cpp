@@ -1,7 +1,6 @@
 #include "ozr/logging/ConfigLocator.h"
 
 #include <mutex>
-#include <new>
 #include <utility>
 
 #include "ConfigFileSearch.h"
@@ -35,7 +34,7 @@ std::string ConfigLocator::GetGlobalConfigFilePath(const std::string& name) cons
 
 void ConfigLocator::SetConfigDirectoryPath(std::filesystem::path directory)
 {
-    std::unique_lock<std::shared_mutex> lock(mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     configDirectoryPaths.clear();
     configDirectoryPaths.push_front(std::move(directory));
 }
@@ -43,8 +42,12 @@ void ConfigLocator::SetConfigDirectoryPath(std::filesystem::path directory)
 std::string ConfigLocator::GetConfigFilePath(std::string name) const
 {
     name += ".ini";
-    std::shared_lock<std::shared_mutex> lock(mutex);
-    return FindConfigFile(configDirectoryPaths, name);
+    std::forward_list<std::filesystem::path> directories;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        directories = configDirectoryPaths;
+    }
+    return FindConfigFile(directories, name);
 }
 
 void ConfigLocator::LockForFork() const
@@ -52,14 +55,9 @@ void ConfigLocator::LockForFork() const
     mutex.lock();
 }
 
-void ConfigLocator::UnlockInParent() const
+void ConfigLocator::UnlockAfterFork() const
 {
     mutex.unlock();
-}
-
-void ConfigLocator::RemakeLockInChild() const
-{
-    new (&mutex) std::shared_mutex();
 }
 
 }  // namespace ozr::logging

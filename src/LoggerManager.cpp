@@ -20,9 +20,10 @@
 //     prepare handler takes it here, after g_managersMutex.
 //  4. While a logger is made: the locator's lock, the default-log-directory lock, and the locks that
 //     reading the zone's file takes: the settings store's lock, then the settings library's process
-//     mutex where a read takes it. The fork prepare handler takes every manager's locator lock after
-//     every registry lock, then the default-log-directory lock, so that a child's first logger finds
-//     none of them held. The settings library registers its fork handlers before the manager's, and
+//     mutex where a read takes it. The locator's and the default-log-directory lock are each held only
+//     to copy or replace what they guard. The fork prepare handler takes every manager's locator lock
+//     after every registry lock, then the default-log-directory lock, so that no other thread holds
+//     them at the fork. The settings library registers its fork handlers before the manager's, and
 //     prepare handlers run in the reverse order of registration, so across fork, too, these locks are
 //     taken before the process mutex.
 //  5. A logger's own lock, then its settings store's lock, then the process mutex: taken by

@@ -4,9 +4,10 @@
 // Lock order (the whole list is at the top of LoggerManager.cpp): the prepare handler first flushes
 // standard output without holding any lock (a flush can wait on a full pipe), then takes g_managersMutex,
 // every manager's registry lock in the order of g_managers, every manager's locator lock, and last the
-// default-log-directory lock. The parent handler releases them in the reverse order; the child handler
-// makes them anew, since its one thread did not take them and may not release them. The lifecycle lock
-// is not held across fork (a drain may hold it for long): the child makes it anew too. The settings
+// default-log-directory lock. The parent handler releases them in the reverse order. The child handler
+// releases the last two, plain mutexes, and makes the registry locks and g_managersMutex anew: a
+// recursive mutex refuses the child's thread, whose id is new. The lifecycle lock is not held across
+// fork (a drain may hold it for long): the child makes it anew too. The settings
 // library registers its handlers first, so its prepare handler runs after this one and its process
 // mutex comes after all of these locks, as it does outside fork.
 
@@ -43,6 +44,16 @@ std::vector<std::shared_ptr<void>>& AbandonedParentState()
 }
 
 }  // namespace
+
+// Plain mutexes, which the child's thread may release as well as the parent's.
+void LoggerManager::UnlockSettingsAfterFork()
+{
+    appender::file::ConfigProvider::UnlockAfterFork();
+    for (LoggerManager* manager : g_managers)
+    {
+        manager->configLocator->UnlockAfterFork();
+    }
+}
 
 void LoggerManager::RegisterForFork()
 {
@@ -107,11 +118,7 @@ void LoggerManager::LockAllForFork()
 
 void LoggerManager::UnlockAllInParent()
 {
-    appender::file::ConfigProvider::UnlockInParent();
-    for (LoggerManager* manager : g_managers)
-    {
-        manager->configLocator->UnlockInParent();
-    }
+    UnlockSettingsAfterFork();
     for (LoggerManager* manager : g_managers)
     {
         manager->mutex.unlock();
@@ -125,10 +132,9 @@ void LoggerManager::UnlockAllInParent()
 // child abandons whatever a parent's initialisation or shutdown was doing.
 void LoggerManager::UnlockAllInChild()
 {
-    appender::file::ConfigProvider::RemakeLockInChild();
+    UnlockSettingsAfterFork();
     for (LoggerManager* manager : g_managers)
     {
-        manager->configLocator->RemakeLockInChild();
         new (&manager->mutex) std::recursive_mutex();
         new (&manager->lifecycleMutex) std::mutex();
         manager->forkedFromParent = true;

@@ -111,6 +111,7 @@ private:
     static const std::shared_ptr<ILogger>& LoggerAfterExit();
     void RegisterForFork();
     void UnregisterForFork();
+    static void UnlockSettingsAfterFork();
     static void LockAllForFork();
     static void UnlockAllInParent();
     static void UnlockAllInChild();

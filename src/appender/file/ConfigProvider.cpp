@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <limits>
 #include <mutex>
-#include <new>
-#include <shared_mutex>
 #include <utility>
 
 #include "ReadValue.h"
@@ -19,7 +17,7 @@ const std::string ConfigSection = "FileAppender";
 constexpr std::uint64_t DefaultMaxFileSizeMB = 15;
 constexpr unsigned BytesPerMebibyteShift = 20;
 
-std::shared_mutex g_mutex;
+std::mutex g_mutex;
 std::filesystem::path g_defaultLogDirectory = "/var/ostrel/logs";
 
 // Saturates instead of wrapping: a size of 2^44 MiB or more would otherwise become a tiny limit.
@@ -31,6 +29,12 @@ std::uint64_t MebibytesToBytes(std::uint64_t mebibytes)
         return largest;
     }
     return mebibytes << BytesPerMebibyteShift;
+}
+
+std::filesystem::path DefaultLogDirectory()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_defaultLogDirectory;
 }
 
 }  // namespace
@@ -46,13 +50,12 @@ Config ConfigProvider::GetConfig() const
     using config::ini::ReadString;
     using config::ini::ReadValue;
 
-    std::shared_lock<std::shared_mutex> lock(g_mutex);
     Config config;
     // An empty "LogDirectory" names no directory, so it falls back to the default like a missing key.
     config.logDirectory = ReadString(ConfigSection, "LogDirectory", std::string_view{}, configFilePath);
     if (config.logDirectory.empty())
     {
-        config.logDirectory = g_defaultLogDirectory;
+        config.logDirectory = DefaultLogDirectory();
     }
     config.baseName = zone != nullptr ? std::string(zone) : applicationInfoProvider.GetApplicationName();
     config.maxFileSize = MebibytesToBytes(
@@ -67,8 +70,8 @@ Config ConfigProvider::GetConfig() const
 
 void ConfigProvider::SetDefaultLogDirectory(std::filesystem::path directory)
 {
-    std::unique_lock<std::shared_mutex> lock(g_mutex);
-    g_defaultLogDirectory = std::move(directory);
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_defaultLogDirectory.swap(directory);  // the old path is freed after the lock is released
 }
 
 void ConfigProvider::LockForFork()
@@ -76,14 +79,9 @@ void ConfigProvider::LockForFork()
     g_mutex.lock();
 }
 
-void ConfigProvider::UnlockInParent()
+void ConfigProvider::UnlockAfterFork()
 {
     g_mutex.unlock();
-}
-
-void ConfigProvider::RemakeLockInChild()
-{
-    new (&g_mutex) std::shared_mutex();
 }
 
 }  // namespace ozr::logging::appender::file
