@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -142,17 +143,10 @@ inline bool IsDefaultZone(const char* zone) noexcept
     return zone == nullptr || *zone == '\0';
 }
 
-// Zone names are short: a loop the compiler keeps inline is cheaper than a call.
+// The C library's comparison is vectorised: a long name costs a few nanoseconds, not a byte at a time.
 inline bool SameText(const char* left, const char* right) noexcept
 {
-    for (; *left == *right; ++left, ++right)
-    {
-        if (*left == '\0')
-        {
-            return true;
-        }
-    }
-    return false;
+    return std::strcmp(left, right) == 0;
 }
 
 inline RememberedZone& RememberedSlot(const char* zone) noexcept
