@@ -40,7 +40,7 @@ std::string ConfigLocator::GetGlobalConfigFilePath(const std::string& name) cons
 
 void ConfigLocator::SetConfigDirectoryPath(std::filesystem::path directory)
 {
-    std::unique_lock<std::shared_mutex> lock(mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     configDirectoryPaths.clear();
     configDirectoryPaths.push_front(std::move(directory));
 }
@@ -48,8 +48,22 @@ void ConfigLocator::SetConfigDirectoryPath(std::filesystem::path directory)
 std::string ConfigLocator::GetConfigFilePath(std::string name) const
 {
     name += ".ini";
-    std::shared_lock<std::shared_mutex> lock(mutex);
-    return FindConfigFile(configDirectoryPaths, name);
+    std::forward_list<std::filesystem::path> directories;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        directories = configDirectoryPaths;
+    }
+    return FindConfigFile(directories, name);
+}
+
+void ConfigLocator::LockForFork() const
+{
+    mutex.lock();
+}
+
+void ConfigLocator::UnlockAfterFork() const
+{
+    mutex.unlock();
 }
 
 }  // namespace ozr::logging

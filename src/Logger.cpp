@@ -5,6 +5,7 @@
 #include <utility>
 
 #include <boost/asio/dispatch.hpp>
+#include <boost/asio/post.hpp>
 
 #include "SettingsWatcher.h"
 
@@ -21,13 +22,11 @@ constexpr std::size_t RetainedQueueCapacity = 4096;
 
 Logger::Logger(boost::asio::io_context& ioContext, std::string configFilePath,
                std::forward_list<std::shared_ptr<ILogAppender>> appenderList)
-    : strand(ioContext),
-      appenders(std::move(appenderList)),
-      configProvider(std::move(configFilePath)),
-      config(configProvider.GetConfig()),
-      verbosity(config.verbosity),
-      lastSetVerbosity(config.verbosity)
+    : strand(ioContext), appenders(std::move(appenderList)), configProvider(std::move(configFilePath))
 {
+    const LoggerConfig config = configProvider.GetConfig();
+    verbosity.store(config.verbosity, std::memory_order_relaxed);
+    lastSetVerbosity.store(config.verbosity, std::memory_order_relaxed);
     if (config.watchSettings)
     {
         settingsWatcher =
@@ -49,14 +48,79 @@ void Logger::Log(std::shared_ptr<Message const> message)
         return;
     }
     bool dispatchDelivery = false;
+    std::shared_ptr<Logger> next;
     {
         std::lock_guard<std::mutex> lock(queueMutex);
-        queued.push_back(std::move(message));
-        dispatchDelivery = !std::exchange(deliveryDispatched, true);
+        if (successor)
+        {
+            next = successor;
+        }
+        else
+        {
+            queued.push_back(std::move(message));
+            dispatchDelivery = !held && !std::exchange(deliveryDispatched, true);
+        }
+    }
+    if (next)
+    {
+        next->Log(std::move(message));
+    }
+    else if (dispatchDelivery)
+    {
+        DispatchDelivery();
+    }
+}
+
+// The predecessor's flush covers everything it was given, since nothing reaches its queue once it
+// forwards. The request is queued rather than run on the calling thread, which may hold the registry
+// lock. The token holds this logger until the flush is done: its held messages must not go with it.
+void Logger::TakeOverFrom(Logger& predecessor)
+{
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        held = true;
+    }
+    predecessor.ForwardTo(shared_from_this());
+    std::shared_ptr<void> done(nullptr,
+                               [self = shared_from_this()](void*)
+                               {
+                                   try
+                                   {
+                                       boost::asio::post(self->strand, [self] { self->EndHold(); });
+                                   }
+                                   catch (...)
+                                   {
+                                   }
+                               });
+    boost::asio::post(predecessor.strand, [previous = predecessor.shared_from_this(), done = std::move(done)]
+                      { previous->Flush(done); });
+}
+
+void Logger::ForwardTo(std::shared_ptr<Logger> next)
+{
+    std::lock_guard<std::mutex> lock(queueMutex);
+    successor = std::move(next);
+}
+
+// On the strand, once the predecessor has delivered everything: what waited is delivered, then the
+// flushes asked for meanwhile follow it.
+void Logger::EndHold()
+{
+    std::vector<std::shared_ptr<void>> flushes;
+    bool dispatchDelivery = false;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        held = false;
+        flushes.swap(heldFlushes);
+        dispatchDelivery = !queued.empty() && !std::exchange(deliveryDispatched, true);
     }
     if (dispatchDelivery)
     {
         DispatchDelivery();
+    }
+    for (auto& done : flushes)
+    {
+        Flush(std::move(done));
     }
 }
 
@@ -80,16 +144,12 @@ void Logger::SetVerbosity(Severity newVerbosity)
     {
         std::unique_lock<std::shared_mutex> lock(mutex);
         // Memory first: the value stays in force even when the write below throws.
-        config.verbosity = newVerbosity;
         verbosity.store(newVerbosity, std::memory_order_relaxed);
         lastSetVerbosity.store(newVerbosity, std::memory_order_relaxed);
     }
     // Written without the logger's lock, since the write may wait for another process's lock on the file.
     // It writes the value in force when its turn comes, so overlapping changes never leave the file behind.
-    configProvider.SetConfig(
-        [this] {
-            return LoggerConfig{lastSetVerbosity.load(std::memory_order_relaxed), config.logQueue};
-        });
+    configProvider.SetLogLevel([this] { return lastSetVerbosity.load(std::memory_order_relaxed); });
 }
 
 void Logger::SetWatchedVerbosityObserver(std::function<void()> observer)
@@ -127,6 +187,14 @@ bool Logger::IsShutdown() const
 
 void Logger::Flush(std::shared_ptr<void> done)
 {
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        if (held)
+        {
+            heldFlushes.push_back(std::move(done));
+            return;
+        }
+    }
     boost::asio::dispatch(strand,
                           [self = shared_from_this(), done = std::move(done)]
                           {

@@ -40,13 +40,18 @@ void LoggerConfigProvider::SetConfig(const LoggerConfig& config) const
 
 void LoggerConfigProvider::SetConfig(const std::function<LoggerConfig()>& current) const
 {
+    SetLogLevel([&current] { return current().verbosity; });
+}
+
+void LoggerConfigProvider::SetLogLevel(const std::function<Severity()>& current) const
+{
     if (configFilePath.empty())
     {
         return;  // a zone whose name cannot be placed keeps its level in memory only
     }
     std::unique_lock<std::shared_mutex> lock(mutex);
-    ozr::config::ini::WriteString(g_section, std::string(g_logLevelKey),
-                                  SeverityToString(current().verbosity), configFilePath);
+    ozr::config::ini::WriteString(g_section, std::string(g_logLevelKey), SeverityToString(current()),
+                                  configFilePath);
 }
 
 std::optional<Severity> LoggerConfigProvider::ReadLogLevel() const

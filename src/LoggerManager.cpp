@@ -1,21 +1,14 @@
 #include "ozr/logging/LoggerManager.h"
 
-#include <pthread.h>
-
-#include <algorithm>
 #include <array>
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
 #include <future>
-#include <new>
-#include <vector>
 
 #include "AlternateSignalStack.h"
 #include "CrashFlush.h"
+#include "DetachedWorker.h"
 #include "FileSizeSignal.h"
 #include "LoggingCounters.h"
-#include "ProcessManager.h"
 #include "RegisteredLogger.h"
 #include "ZoneTable.h"
 
@@ -31,27 +24,35 @@
 //     prepare handler takes it here, after g_managersMutex.
 //  4. While a logger is made: the locator's lock, the default-log-directory lock, and the locks that
 //     reading the zone's file takes: the settings store's lock, then the settings library's process
-//     mutex where a read takes it. The settings library registers its fork handlers before the
-//     manager's, and prepare handlers run in the reverse order of registration, so across fork, too,
-//     the registry locks are taken before the process mutex.
+//     mutex where a read takes it. The locator's and the default-log-directory lock are each held only
+//     to copy or replace what they guard. The fork prepare handler takes every manager's locator lock
+//     after every registry lock, then the default-log-directory lock, so that no other thread holds
+//     them at the fork. The settings library registers its fork handlers before the manager's, and
+//     prepare handlers run in the reverse order of registration, so across fork, too, these locks are
+//     taken before the process mutex.
 //  5. A logger's own lock, then its settings store's lock, then the process mutex: taken by
 //     Logger::SetVerbosity, which RegisteredLogger calls without holding any lock of the manager's.
 //     The manager itself never takes a logger's lock (the zone's shutdown flag lives in its
 //     RegisteredLogger, an atomic).
 //  6. Standard output's stdio lock is held only by whoever writes or flushes it, never together with any
 //     lock above: the worker writes without registry or logger locks, and a flush made to prepare a
-//     fork must come before the prepare handler below takes the registry locks, because a flush can wait
-//     on a full pipe.
+//     fork must come before the prepare handler takes the registry locks, because a flush can wait on a
+//     full pipe.
+//
+// The fork handlers (LoggerManagerFork.cpp) take 2, 3 and 4 in this order and hold them across fork().
+// A logger's queue lock is a leaf, held for no wait: taken alone by log calls and the worker, and under
+// the registry lock when a new logger takes over from the zone's previous one, one logger at a time.
 //
 // The zone table, each zone's published verbosity and `workerRunning` are atomics: log calls read them
-// without a lock, and the registry lock orders their writers. An accepted call to a registered zone while
+// without a lock. The registry lock orders the writers of the table and of `workerRunning`, and the
+// registering and withdrawing of a zone's logger; the verbosity of a registered logger is also replaced
+// without it (ZoneEntry::Update, from SetVerbosity and the settings watcher), by a compare-and-swap that
+// fails once another logger is registered. An accepted call to a registered zone while
 // a worker runs takes its logger from the thread's own memory (RecentLoggers), without the registry lock.
 // The worker takes none of these locks.
 
 namespace ozr::logging
 {
-
-std::atomic<const ZoneTable*> g_processZones{nullptr};
 
 namespace
 {
@@ -88,27 +89,6 @@ void RunIOContext(boost::asio::io_context& ioContext)
     crash_flush::EnterWorker();
     RunUntilDone(ioContext);
     crash_flush::LeaveWorker();
-}
-
-// Every live manager, so that the fork handlers, registered once per process, reach their registry locks.
-std::mutex g_managersMutex;
-std::vector<LoggerManager*> g_managers;
-std::once_flag g_forkHandlersRegistered;
-
-// What forked children left behind of their parents' logging. Never released: releasing it could take
-// locks that the parent's worker held at the moment of the fork. Reachable, so leak checkers stay quiet.
-std::vector<std::shared_ptr<void>>& AbandonedParentState()
-{
-    static auto* abandoned = new std::vector<std::shared_ptr<void>>();
-    return *abandoned;
-}
-
-// The process-wide manager once made; read by log calls without the guard of GetLoggerManager's static.
-std::atomic<LoggerManager*> g_processManager{nullptr};
-
-void DrainProcessManagerAtExit()
-{
-    g_processManager.load(std::memory_order_acquire)->DrainAtExit();
 }
 
 // The loggers this thread logged to lately, by zone entry, so that an accepted call to a registered zone
@@ -164,38 +144,27 @@ thread_local RecentLoggers RecentLoggers::t_recentLoggers;
 
 }  // namespace
 
-// A worker taken out of the manager to be drained without the registry lock.
-struct LoggerManager::DetachedWorker
+// Lets the worker finish every queued task and outstanding operation, then joins it.
+void LoggerManager::DetachedWorker::Drain()
 {
-    // Lets the worker finish every queued task and outstanding operation, then joins it.
-    void Drain()
+    guard.reset();
+    for (auto& thread : threads)
     {
-        guard.reset();
-        for (auto& thread : threads)
+        try
         {
-            try
+            if (thread.get_id() == std::this_thread::get_id())
             {
-                if (thread.get_id() == std::this_thread::get_id())
-                {
-                    thread.detach();  // the process ends from inside a task: a thread cannot join itself
-                    continue;
-                }
-                thread.join();
+                thread.detach();  // the process ends from inside a task: a thread cannot join itself
+                continue;
             }
-            catch (...)
-            {
-            }
+            thread.join();
         }
-        threads.clear();
+        catch (...)
+        {
+        }
     }
-
-    std::unique_ptr<WorkGuard> guard;
-    std::deque<std::thread> threads;
-    // The registry's references, released after the drain and outside the registry lock.
-    std::vector<std::shared_ptr<RegisteredLogger>> loggers;
-    // Answers crash flushes while the worker drains.
-    std::unique_ptr<CrashFlushListener> crashFlushListener;
-};
+    threads.clear();
+}
 
 LoggerManager::LoggerManager()
     : ioContext(std::make_unique<boost::asio::io_context>()),
@@ -205,10 +174,7 @@ LoggerManager::LoggerManager()
           std::make_unique<appender::Manager>(*ioContext, *applicationInfoProvider, *configLocator)),
       zones(std::make_unique<ZoneTable>())
 {
-    std::call_once(g_forkHandlersRegistered,
-                   [] { pthread_atfork(&LockAllForFork, &UnlockAllInParent, &UnlockAllInChild); });
-    std::lock_guard<std::mutex> lock(g_managersMutex);
-    g_managers.push_back(this);
+    RegisterForFork();
 }
 
 LoggerManager::~LoggerManager()
@@ -228,8 +194,7 @@ LoggerManager::~LoggerManager()
             worker.Drain();
         }
     }
-    std::lock_guard<std::mutex> lock(g_managersMutex);
-    g_managers.erase(std::find(g_managers.begin(), g_managers.end(), this));
+    UnregisterForFork();
 }
 
 void LoggerManager::SetConfigDirectoryPath(std::filesystem::path directory)
@@ -255,8 +220,8 @@ void LoggerManager::InitialiseLogger(char const* zone)
 
 // The last active zone's shutdown takes the worker out under the registry lock, then drains and joins
 // it without that lock: log calls meanwhile find no registered logger, make fresh ones as after a full
-// shutdown, and their messages are either delivered by the draining worker or wait on the context for
-// the next start.
+// shutdown (each taking over from its zone's previous logger, see Logger::TakeOverFrom), and their
+// messages are either delivered by the draining worker or wait on the context for the next start.
 void LoggerManager::ShutdownLogger(char const* zone)
 {
     const std::lock_guard<std::mutex> lifecycle(lifecycleMutex);
@@ -293,11 +258,15 @@ void LoggerManager::ShutdownLogger(char const* zone)
 std::shared_ptr<ILogger> LoggerManager::GetLogger(char const* zone)
 {
     const std::lock_guard<std::recursive_mutex> lock(mutex);
+    if (exited)
+    {
+        return LoggerAfterExit();
+    }
     LeaveParentStateIfForked();
     return FindOrMakeLogger(zone);
 }
 
-std::shared_ptr<ILogger> LoggerManager::GetLoggerAccepting(char const* zone, Severity severity)
+std::shared_ptr<RegisteredLogger> LoggerManager::GetLoggerAccepting(char const* zone, Severity severity)
 {
     const ZoneEntry* entry = zones->Find(zone);
     if (entry != nullptr && entry->Rejects(severity))
@@ -373,34 +342,6 @@ void LoggerManager::Flush()
     allFlushed.wait();
 }
 
-void LoggerManager::DrainAtExit() noexcept
-{
-    try
-    {
-        const std::lock_guard<std::mutex> lifecycle(lifecycleMutex);
-        std::unique_lock<std::recursive_mutex> lock(mutex);
-        exited = true;
-        if (forkedFromParent)
-        {
-            AbandonParentState();
-            return;
-        }
-        // The loggers stay registered, so that a late GetLogger still finds its zone's, but their entries
-        // are withdrawn: every later log call reaches the registry and is dropped there.
-        DetachedWorker worker = DetachWorker(false);
-        const bool ownMessagesQueued = !forkedWithoutStart;
-        lock.unlock();
-        worker.Drain();
-        if (ownMessagesQueued)
-        {
-            RunTasksLeftQueued();
-        }
-    }
-    catch (...)
-    {
-    }
-}
-
 // A reference into the registry: valid while the registry lock is held.
 const std::shared_ptr<RegisteredLogger>& LoggerManager::FindOrMakeLogger(char const* zone)
 {
@@ -410,6 +351,11 @@ const std::shared_ptr<RegisteredLogger>& LoggerManager::FindOrMakeLogger(char co
         std::string configFilePath = configLocator->GetZoneConfigFilePath(zone);
         auto appenders = appenderManager->GetAppenders(zone);
         auto logger = std::make_shared<Logger>(*ioContext, std::move(configFilePath), std::move(appenders));
+        if (const auto previous = entry.latestLogger.lock())
+        {
+            logger->TakeOverFrom(*previous);
+        }
+        entry.latestLogger = logger;
         lastGeneration = lastGeneration == UINT32_MAX ? 1 : lastGeneration + 1;
         auto registered =
             std::make_shared<RegisteredLogger>(std::move(logger), entry.shared_from_this(), lastGeneration);
@@ -504,87 +450,6 @@ void LoggerManager::RunTasksLeftQueued()
     }
     ioContext->restart();
     RunUntilDone(*ioContext);
-}
-
-// In a forked child, start over with a fresh context once the parent's state has been set aside.
-void LoggerManager::LeaveParentStateIfForked()
-{
-    if (!forkedFromParent)
-    {
-        return;
-    }
-    AbandonParentState();
-    ioContext = std::make_unique<boost::asio::io_context>();
-    appenderManager =
-        std::make_unique<appender::Manager>(*ioContext, *applicationInfoProvider, *configLocator);
-}
-
-// Sets the parent's context, worker handle, loggers and appenders aside without releasing any of them.
-void LoggerManager::AbandonParentState()
-{
-    auto& abandoned = AbandonedParentState();
-    DetachedWorker parentWorker = DetachWorker(true);
-    abandoned.insert(abandoned.end(), parentWorker.loggers.begin(), parentWorker.loggers.end());
-    abandoned.push_back(std::make_shared<std::deque<std::thread>>(std::move(parentWorker.threads)));
-    abandoned.push_back(std::shared_ptr<void>(std::move(parentWorker.crashFlushListener)));
-    abandoned.push_back(std::shared_ptr<void>(std::move(parentWorker.guard)));
-    abandoned.push_back(std::shared_ptr<void>(std::move(appenderManager)));
-    abandoned.push_back(std::shared_ptr<void>(std::move(ioContext)));
-    forkedFromParent = false;
-}
-
-// Standard output is flushed before any lock is taken (it may wait for a full pipe), so that a child never
-// writes the parent's buffered lines a second time.
-void LoggerManager::LockAllForFork()
-{
-    std::fflush(stdout);
-    g_managersMutex.lock();
-    for (LoggerManager* manager : g_managers)
-    {
-        manager->mutex.lock();
-    }
-}
-
-void LoggerManager::UnlockAllInParent()
-{
-    for (LoggerManager* manager : g_managers)
-    {
-        manager->mutex.unlock();
-    }
-    g_managersMutex.unlock();
-}
-
-// The child's only thread has a new thread id, so a recursive mutex locked before the fork refuses to be
-// unlocked by it; the locks are made anew instead (nothing else can hold them in the child). The
-// lifecycle lock is not taken across fork (a drain may hold it for long), so it too is made anew: the
-// child abandons whatever a parent's initialisation or shutdown was doing.
-void LoggerManager::UnlockAllInChild()
-{
-    for (LoggerManager* manager : g_managers)
-    {
-        new (&manager->mutex) std::recursive_mutex();
-        new (&manager->lifecycleMutex) std::mutex();
-        manager->forkedFromParent = true;
-        manager->workerRunning.store(false, std::memory_order_relaxed);
-        manager->forkedWithoutStart = true;
-    }
-    new (&g_managersMutex) std::mutex();
-}
-
-// Never destroyed: threads that still log while the process exits (detached threads, destructors of
-// other statics) must find it. The exit handler registered here, right after it was made, drains it at
-// the point where its destructor would have run.
-LoggerManager& GetLoggerManager()
-{
-    static LoggerManager* const manager = []
-    {
-        auto* made = new LoggerManager();
-        g_processZones.store(made->zones.get(), std::memory_order_release);
-        g_processManager.store(made, std::memory_order_release);
-        std::atexit(&DrainProcessManagerAtExit);
-        return made;
-    }();
-    return *manager;
 }
 
 }  // namespace ozr::logging

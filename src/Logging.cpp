@@ -5,7 +5,8 @@
 #include <memory>
 
 #include "LoggingCounters.h"
-#include "ProcessManager.h"
+#include "RegisteredLogger.h"
+#include "ZoneFilter.h"
 #include "ozr/logging/DateTimeProvider.h"
 #include "ozr/logging/LoggerManager.h"
 #include "ozr/logging/MessageBuilder.h"
@@ -87,13 +88,14 @@ __attribute__((noinline)) void LogUnlessRejected(const char* zone, Severity seve
 void LogUnlessRejected(const char* zone, Severity severity, const char* file, unsigned int line,
                        unsigned long threadId, const char* fmt, std::va_list& args)
 {
-    const std::shared_ptr<ILogger> logger = GetLoggerManager().GetLoggerAccepting(zone, severity);
+    const std::shared_ptr<RegisteredLogger> logger = GetLoggerManager().GetLoggerAccepting(zone, severity);
     if (!logger)
     {
         return;
     }
     AddTo(g_loggingCounters.accepted);
-    auto message = GetMessageBuilder().BuildMessage(zone, severity, file, line, threadId, fmt, args);
+    auto message =
+        GetMessageBuilder().BuildMessage(logger->ZoneName(), severity, file, line, threadId, fmt, args);
     if (message)
     {
         logger->Log(std::move(message));
@@ -105,7 +107,7 @@ void LogUnlessRejected(const char* zone, Severity severity, const char* file, un
 void ToLog(const char* zone, Severity severity, const char* file, unsigned int line, unsigned long threadId,
            const char* fmt, ...)
 {
-    if (ProcessManagerRejects(zone, severity))
+    if (ZoneRejects(zone, severity))
     {
         return;
     }

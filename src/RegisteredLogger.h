@@ -31,6 +31,10 @@ public:
     // Distinguishes this registration from every other logger the zone's entry has had.
     std::uint32_t Generation() const noexcept { return generation; }
 
+    // The zone's name as the registry keeps it, for the zone's records: unlike the caller's text it
+    // outlives every record. Null for the default zone.
+    const char* ZoneName() const noexcept { return entry->Key() ? entry->Key()->c_str() : nullptr; }
+
     // The zone was initialised again.
     void Reactivate() noexcept;
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 namespace ozr::logging
 {
 
+class Logger;
 class RegisteredLogger;
 
 // One zone's place in the logger manager's registry. Made the first time the zone is asked for and kept
@@ -71,6 +73,9 @@ public:
 
     // The registered logger, empty while none is. Guarded by the registry lock.
     std::shared_ptr<RegisteredLogger> logger;
+    // The zone's latest logger, which may outlive its registration with messages still to deliver: the
+    // zone's next logger takes over from it. Guarded by the registry lock.
+    std::weak_ptr<Logger> latestLogger;
 
 private:
     static std::uint64_t Pack(std::uint32_t generation, Severity verbosity) noexcept
@@ -104,10 +109,11 @@ private:
 // no reference counts, whose increments would be the shared writes that the table exists to avoid.
 //
 // Each thread also remembers the entries of the last few zone texts it asked for, by address: a log call
-// passes the same literal every time, so it is usually found without hashing or comparing the name. A
-// zone text must stay unchanged until its zone is shut down, so every ZoneShutDown (and the making and
-// destroying of a table) forgets what every thread remembers, by advancing one process-wide counter that
-// readers only load.
+// passes the same literal every time, so it is usually found without hashing. A hit still compares the
+// text with the entry's name, since a text freed after its zone's shutdown may come back at the same
+// address naming another zone. Every ZoneShutDown (and the making and destroying of a table) also
+// forgets what every thread remembers, by advancing one process-wide counter that readers only load; the
+// table check relies on it, since no entry of a destroyed table may be read.
 namespace zone_lookup
 {
 
@@ -137,6 +143,12 @@ inline bool IsDefaultZone(const char* zone) noexcept
     return zone == nullptr || *zone == '\0';
 }
 
+// The C library's comparison is vectorised: a long name costs a few nanoseconds, not a byte at a time.
+inline bool SameText(const char* left, const char* right) noexcept
+{
+    return std::strcmp(left, right) == 0;
+}
+
 inline RememberedZone& RememberedSlot(const char* zone) noexcept
 {
     return rememberedZones[(reinterpret_cast<std::uintptr_t>(zone) >> 3) % RememberedZoneCount];
@@ -163,7 +175,8 @@ public:
         const zone_lookup::RememberedZone& remembered = zone_lookup::RememberedSlot(zone);
         if (remembered.zone == zone &&
             remembered.epoch == zone_lookup::namesEpoch.load(std::memory_order_acquire) &&
-            &remembered.entry->Table() == this)
+            &remembered.entry->Table() == this &&
+            zone_lookup::SameText(remembered.entry->Key()->c_str(), zone))
         {
             return remembered.entry;
         }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "MessageFactory.h"
+#include "RegisteredLogger.h"
 #include "TempDirectory.h"
 #include "ozr/logging/appender/file/ConfigProvider.h"
 
@@ -72,6 +73,23 @@ TEST_F(LoggerManagerTest, ShuttingDownOneOfTwoZonesKeepsTheOtherRunning)
     EXPECT_NE(manager.GetLogger("Disk"), disk);
 }
 
+// A zone text may be freed once its zone is shut down, and its memory may come back holding another
+// zone's name: the text at that address now names the other zone, also for a thread that logged to the
+// first zone through the same address after the shutdown.
+TEST_F(LoggerManagerTest, AZoneTextReusedAfterItsShutdownNamesTheNewZone)
+{
+    WriteFile(root / "B.Logging.ini", "[OZRLogging]\nLogLevel=Trace\n");
+    manager.InitialiseLogger("Keep");
+    char text[2] = "A";
+    manager.InitialiseLogger(text);
+    manager.ShutdownLogger(text);  // not the last: the worker keeps running
+    EXPECT_EQ(manager.GetLoggerAccepting(text, Severity::Error), manager.GetLogger("A"));
+
+    text[0] = 'B';
+    EXPECT_EQ(manager.GetLoggerAccepting(text, Severity::Info), manager.GetLogger("B"));
+    manager.ShutdownLogger("Keep");
+}
+
 // A misconfigured directory is reported to the caller, nothing is registered, and the next call tries
 // again.
 TEST_F(LoggerManagerTest, AZoneWhoseLogDirectoryCannotBeCreatedFailsUntilItCanBe)
@@ -90,11 +108,22 @@ TEST_F(LoggerManagerTest, AZoneWhoseLogDirectoryCannotBeCreatedFailsUntilItCanBe
 
 // Log calls find their zone without a lock while other threads make zones, change verbosities, shut
 // zones down and restart the worker. Run under ThreadSanitizer, this is the check that readers never
-// see a half-made zone or a released logger. A verbosity change is seen by the changing thread's next
-// call, and by the other threads, which count what they were allowed through.
+// see a half-made zone or a released logger, also while the zone table grows (40 zones make it grow
+// three times). A verbosity change is seen by the changing thread's next call, and by the other
+// threads, which count what they were allowed through.
 TEST_F(LoggerManagerTest, LogCallsFindTheirZonesWhileZonesAreMadeAndShutDown)
 {
-    const char* const zones[] = {"A", "B", "C", "D", "E", "F"};
+    constexpr int ZoneCount = 40;
+    std::vector<std::string> names;
+    for (int zone = 0; zone < ZoneCount; ++zone)
+    {
+        names.push_back("Zone" + std::to_string(zone));
+    }
+    std::vector<const char*> zones;
+    for (const auto& name : names)
+    {
+        zones.push_back(name.c_str());
+    }
     std::atomic<bool> stop{false};
     std::atomic<long> accepted{0};
     std::vector<std::thread> callers;
@@ -105,9 +134,9 @@ TEST_F(LoggerManagerTest, LogCallsFindTheirZonesWhileZonesAreMadeAndShutDown)
             {
                 for (long call = 0; !stop; ++call)
                 {
-                    const char* zone = zones[(call + caller) % 6];
+                    const char* zone = zones[(call + caller) % ZoneCount];
                     const auto severity = call % 1024 == 0 ? Severity::Error : Severity::Trace;
-                    if (auto logger = manager.GetLoggerAccepting(zone, severity))
+                    if (const std::shared_ptr<ILogger> logger = manager.GetLoggerAccepting(zone, severity))
                     {
                         logger->Log(ozr::testing::MakeMessage("stress", severity, zone));
                         accepted.fetch_add(severity == Severity::Trace ? 1 : 0);
@@ -127,7 +156,7 @@ TEST_F(LoggerManagerTest, LogCallsFindTheirZonesWhileZonesAreMadeAndShutDown)
             EXPECT_FALSE(manager.GetLoggerAccepting(zone, Severity::Trace)) << zone;
             EXPECT_TRUE(manager.GetLoggerAccepting(zone, Severity::Error)) << zone;
         }
-        manager.GetLogger("A")->SetVerbosity(Severity::Trace);
+        manager.GetLogger(zones[0])->SetVerbosity(Severity::Trace);
         const long before = accepted.load();
         while (accepted.load() == before)
         {

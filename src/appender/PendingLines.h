@@ -1,7 +1,6 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string_view>
 #include <utility>
 
@@ -10,6 +9,7 @@
 #include <boost/asio/post.hpp>
 
 #include "appender/LineBatch.h"
+#include "ozr/logging/ThreadSafety.h"
 
 namespace ozr::logging::appender
 {
@@ -32,7 +32,7 @@ public:
         bool queueJob = false;
         bool full = false;
         {
-            std::lock_guard<std::mutex> lock(linesMutex);
+            const LockGuard<Mutex> lock(linesMutex);
             pending->Add(line);
             queueJob = !std::exchange(jobQueued, true);
             full = pending->IsFull();
@@ -62,30 +62,30 @@ public:
 
 private:
     // The queued job has started: lines added from now on queue another one.
-    void JobStarted()
+    void JobStarted() OZR_EXCLUDES(linesMutex)
     {
-        std::lock_guard<std::mutex> lock(linesMutex);
+        const LockGuard<Mutex> lock(linesMutex);
         jobQueued = false;
     }
 
     // Hands the waiting lines to `write` as one batch; writes run one at a time, in order.
     template <typename Write>
-    void WriteWith(const Write& write)
+    void WriteWith(const Write& write) OZR_EXCLUDES(writeMutex, linesMutex)
     {
-        std::lock_guard<std::mutex> writeLock(writeMutex);
+        const LockGuard<Mutex> writeLock(writeMutex);
         {
-            std::lock_guard<std::mutex> lock(linesMutex);
+            const LockGuard<Mutex> lock(linesMutex);
             std::swap(pending, writing);
         }
         const ClearOnExit cleared(*writing);
         write(*writing);
     }
 
-    std::mutex writeMutex;
-    std::mutex linesMutex;
-    std::unique_ptr<LineBatch> pending = std::make_unique<LineBatch>();
-    bool jobQueued = false;
-    std::unique_ptr<LineBatch> writing = std::make_unique<LineBatch>();  // guarded by writeMutex
+    Mutex writeMutex;
+    Mutex linesMutex OZR_ACQUIRED_AFTER(writeMutex);
+    std::unique_ptr<LineBatch> pending OZR_GUARDED_BY(linesMutex) = std::make_unique<LineBatch>();
+    bool jobQueued OZR_GUARDED_BY(linesMutex) = false;
+    std::unique_ptr<LineBatch> writing OZR_GUARDED_BY(writeMutex) = std::make_unique<LineBatch>();
 };
 
 }  // namespace ozr::logging::appender

@@ -1,7 +1,12 @@
 // Starting, stopping and restarting the worker through the entry points.
 
+#include <dlfcn.h>
+#include <netdb.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstring>
 #include <future>
 #include <map>
 #include <numeric>
@@ -10,10 +15,29 @@
 #include <gmock/gmock.h>
 
 #include "Scenario.h"
+#include "UdpCollector.h"
 #include "ozr/config/Ini.h"
 #include "ozr/logging/DateTimeProvider.h"
 #include "ozr/logging/LoggerManager.h"
 #include "ozr/logging/MessageBuilder.h"
+
+// Name lookups of this host take half a second, then find the loopback address; every other lookup goes
+// to the C library. Visible outside the executable, so it replaces the C library's for the logging
+// library too.
+constexpr char g_slowHost[] = "slow.invalid";
+
+extern "C" __attribute__((visibility("default"))) int getaddrinfo(const char* node, const char* service,
+                                                                  const addrinfo* hints, addrinfo** result)
+{
+    using GetAddrInfo = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
+    static const auto real = reinterpret_cast<GetAddrInfo>(dlsym(RTLD_NEXT, "getaddrinfo"));
+    if (node != nullptr && std::strcmp(node, g_slowHost) == 0)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        return real("127.0.0.1", service, hints, result);
+    }
+    return real(node, service, hints, result);
+}
 
 namespace
 {
@@ -181,6 +205,42 @@ TEST_F(LifecycleTest, RestartsAfterAFullShutdownAndDeliversWhatWasQueuedMeanwhil
     EXPECT_THAT(Texts(ReadLines(LogFile("Net"))), ElementsAre("first run", "while stopped", "second run"));
     // The logger made while stopped has its file appender only; the new run's console is for new loggers.
     EXPECT_THAT(Texts(capture.Lines()), ElementsAre("first run"));
+
+    // One thread's lines keep their order while another thread restarts the worker under it again and
+    // again: the zone's loggers of successive runs deliver one after the other. Lines beyond
+    // MaxMessagesWithoutWorker may be dropped.
+    StdoutCapture restarts(root / "restarts.txt");
+    std::atomic<bool> stop{false};
+    std::thread caller(
+        [&stop]
+        {
+            for (int number = 0; !stop; ++number)
+            {
+                ToLog("Net", Severity::Error, __FILE__, __LINE__, 1, "numbered %d", number);
+            }
+        });
+    for (int round = 0; round < 200; ++round)
+    {
+        InitialiseLogging("Net");
+        ShutdownLogging("Net");
+    }
+    stop = true;
+    caller.join();
+    InitialiseLogging("Net");
+    ShutdownLogging("Net");
+    int previous = -1;
+    int outOfOrder = 0;
+    for (const auto& text : Texts(ReadLines(LogFile("Net"))))
+    {
+        int number = 0;
+        if (std::sscanf(text.c_str(), "numbered %d", &number) == 1)
+        {
+            outOfOrder += number <= previous ? 1 : 0;
+            previous = number;
+        }
+    }
+    EXPECT_GT(previous, 0);
+    EXPECT_EQ(outOfOrder, 0);
 }
 
 // Whichever of the two names the zone first. Zone names that would reach outside the log or settings
@@ -255,6 +315,35 @@ TEST_F(LifecycleTest, AMessageQueuedAcrossAFullShutdownOutlivesNoAppenderItStart
     InitialiseLogging("B");
     ShutdownLogging("B");
     EXPECT_THAT(Texts(ReadLines(LogFile("A"))), ElementsAre("queued across shutdown"));
+}
+
+// A zone text freed once its ShutdownLogging returned, while another zone keeps the worker running: the
+// records still queued (they wait for the collector's slow name lookup) carry the zone's name to the
+// syslog appender, not the freed text.
+TEST_F(LifecycleTest, AZoneTextFreedAfterItsShutdownIsNotReadByRecordsStillQueued)
+{
+    ozr::testing::UdpCollector collector;
+    ASSERT_TRUE(collector.IsOpen());
+    WriteFile(config / "syslog.ini", "[Syslog]\nAddress=" + std::string(g_slowHost) +
+                                         "\nPort=" + std::to_string(collector.Port()) + "\n");
+    InitialiseLogging("Keep");
+    char* zone = strdup("Temporary");
+    InitialiseLogging(zone);
+    for (int number = 0; number < 50; ++number)
+    {
+        ToLog(zone, Severity::Error, __FILE__, __LINE__, 1, "temporary %d", number);
+    }
+    ShutdownLogging(zone);
+    std::memset(zone, 'X', std::strlen(zone));
+    free(zone);
+    ShutdownLogging("Keep");
+
+    const std::vector<std::string> datagrams = collector.ReceiveUpTo(50);
+    EXPECT_EQ(datagrams.size(), 50U);
+    for (const auto& datagram : datagrams)
+    {
+        EXPECT_THAT(datagram, ::testing::HasSubstr(" Temporary: "));
+    }
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 #include <forward_list>
-#include <shared_mutex>
+#include <mutex>
 #include <string>
 
 #include "ozr/logging/ApplicationInfoProvider.h"
@@ -11,7 +11,7 @@ namespace ozr::logging
 {
 
 // Computes the paths of settings files; never creates, opens or reads one. Lookups may run on any
-// number of threads at once; SetConfigDirectoryPath excludes them while it replaces the search list.
+// number of threads at once: each copies the search list under a short lock and searches without it.
 class OZR_LOGGING_API IConfigLocator
 {
 public:
@@ -38,9 +38,14 @@ public:
     // directory when none exists.
     std::string GetConfigFilePath(std::string name) const;
 
+    // For the logger manager's fork handlers: the lock is held across fork(), so that no other thread
+    // holds it then, and released after it in the parent and in the child.
+    void LockForFork() const;
+    void UnlockAfterFork() const;
+
 private:
     const IApplicationInfoProvider& applicationInfoProvider;
-    mutable std::shared_mutex mutex;
+    mutable std::mutex mutex;  // guards configDirectoryPaths, held for no search
     std::forward_list<std::filesystem::path> configDirectoryPaths;
 };
 

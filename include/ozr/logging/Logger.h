@@ -42,14 +42,15 @@ public:
 // thread running the context finds the strand idle. Each task keeps its logger alive, so tasks left
 // queued on a stopped context never reach a destroyed logger. Always made with std::make_shared.
 //
-// Lock order: the queue lock is taken alone, for a push or a swap; it is never held while the task is
-// dispatched or a message delivered.
+// Lock order: the queue lock is taken alone, for a push, a swap or a hand-over to a successor; it is
+// never held while the task is dispatched or a message delivered or passed on.
 //
-// The settings and the shutdown flag are guarded by a shared mutex: readers share it, SetVerbosity and
-// Shutdown take it exclusively. SetVerbosity then writes "LogLevel" to the zone's file after releasing
-// it, so that no log call or shutdown waits for the file (or another process's lock on it).
-// GetVerbosity, asked by every log call, reads an atomic copy of the verbosity that SetVerbosity updates
-// under the same exclusive lock, so a rejected call costs no lock of the logger's.
+// The shutdown flag is guarded by a shared mutex: IsShutdown shares it, SetVerbosity and Shutdown take it
+// exclusively. SetVerbosity sets the verbosity in force and the one the file gets together under it,
+// then writes "LogLevel" to the zone's file after releasing it, so that no log call or shutdown waits
+// for the file (or another process's lock on it). GetVerbosity reads an atomic without a lock. (Log calls
+// through the entry points test a copy that the logger manager publishes in the zone's entry, and ask
+// GetVerbosity only when they reach the registry.)
 //
 // With "WatchSettings=1" in the zone's file, a "LogLevel" later changed in the file is put in force (in
 // memory only) on the worker thread, for as long as the logger lives. SetVerbosity writes the level last
@@ -77,7 +78,16 @@ public:
     // verbosity kept elsewhere follows it. Takes no lock of the logger's when called.
     void SetWatchedVerbosityObserver(std::function<void()> observer);
 
+    // Called on a new logger, before its first Log, when an earlier logger of the same zone (on the same
+    // context) may still have messages to deliver. From now on the predecessor passes the messages
+    // logged to it on to this logger, and this logger delivers nothing (and flushes nothing) until
+    // everything the predecessor had been given is written, sent or dropped. So two loggers of one zone
+    // never write its file at the same time, and a thread's messages keep their order across them.
+    void TakeOverFrom(Logger& predecessor);
+
 private:
+    void ForwardTo(std::shared_ptr<Logger> successor);
+    void EndHold();
     void ApplyWatchedVerbosity(Severity level);
     void DispatchDelivery();
     std::exception_ptr DeliverQueued();
@@ -87,10 +97,10 @@ private:
     const std::forward_list<std::shared_ptr<ILogAppender>> appenders;
     mutable std::shared_mutex mutex;
     LoggerConfigProvider configProvider;
-    LoggerConfig config;
     bool shutdown = false;
-    std::atomic<Severity> verbosity;         // in force
-    std::atomic<Severity> lastSetVerbosity;  // given to SetVerbosity last: what the file gets
+    // In force, and given to SetVerbosity last (what the file gets); both read from the file first.
+    std::atomic<Severity> verbosity{Severity::Warning};
+    std::atomic<Severity> lastSetVerbosity{Severity::Warning};
     // Read and replaced only through std::atomic_load and std::atomic_store: the worker takes no lock.
     std::shared_ptr<const std::function<void()>> verbosityObserver;
     // What log calls write and what the worker writes sit on cache lines of their own, so that a log
@@ -98,6 +108,11 @@ private:
     alignas(64) std::mutex queueMutex;
     std::vector<std::shared_ptr<Message const>> queued;  // guarded by queueMutex
     bool deliveryDispatched = false;                     // guarded by queueMutex: a task will take `queued`
+    // Guarded by queueMutex: waiting for the predecessor (see TakeOverFrom), with the flushes asked for
+    // meanwhile; and the logger that takes this one's messages once it has been succeeded.
+    bool held = false;
+    std::vector<std::shared_ptr<void>> heldFlushes;
+    std::shared_ptr<Logger> successor;
     alignas(64) std::vector<std::shared_ptr<Message const>> delivering;  // on the strand only
     std::unique_ptr<SettingsWatcher> settingsWatcher;  // last: it stops calling back before the rest goes
 };

@@ -34,10 +34,12 @@ public:
     LoggerConfig GetConfig() const;
     // Rewrites "LogLevel" only; every other line of the file stays as it was.
     void SetConfig(const LoggerConfig& config) const;
-    // The same for the record that `current` gives once this store's lock is held: a writer that changed
-    // the value in memory first writes whatever is in force when its turn comes, so that overlapping
-    // changes never leave the file behind memory.
+    // The same for the record that `current` gives once this store's lock is held.
     void SetConfig(const std::function<LoggerConfig()>& current) const;
+    // Rewrites "LogLevel" with the level that `current` gives once this store's lock is held: a writer
+    // that changed the value in memory first writes whatever is in force when its turn comes, so that
+    // overlapping changes never leave the file behind memory.
+    void SetLogLevel(const std::function<Severity()>& current) const;
 
     // The level "LogLevel" names in the file now; nothing when the file cannot be read, lacks the key or
     // names no level (a file caught half-written). Takes no lock, so it never waits behind a writer.

@@ -28,7 +28,9 @@ public:
     virtual void SetConfigDirectoryPath(std::filesystem::path directory) = 0;
     virtual void InitialiseLogger(char const* zone) = 0;
     virtual void ShutdownLogger(char const* zone) = 0;
-    // Never empty; a missing logger is made (reading its settings) on first request.
+    // Never empty; a missing logger is made (reading its settings) on first request. Once the
+    // process-wide manager's exit drain has run, no logger is made: every zone then gets one that drops
+    // its messages and ignores verbosity changes (SetLoggingVerbosity changes nothing, not even memory).
     virtual std::shared_ptr<ILogger> GetLogger(char const* zone) = 0;
 };
 
@@ -76,8 +78,10 @@ public:
 
     // For log calls: the zone's logger (made if missing) when its verbosity accepts `severity`, otherwise
     // empty. A rejection of a registered zone costs no lock. Also empty once the exit drain has run, and
-    // while no worker runs and MaxMessagesWithoutWorker accepted calls already wait for one.
-    std::shared_ptr<ILogger> GetLoggerAccepting(char const* zone, Severity severity);
+    // while no worker runs and MaxMessagesWithoutWorker accepted calls already wait for one. The call's
+    // record names its zone by the logger's ZoneName(), never by the caller's text, which the caller may
+    // free once the zone is shut down.
+    std::shared_ptr<RegisteredLogger> GetLoggerAccepting(char const* zone, Severity severity);
 
     // Runs once at normal process exit for the process-wide manager: writes everything queued, also
     // what was logged while no worker ran. Log calls made afterwards are dropped.
@@ -111,6 +115,10 @@ private:
     bool TryFlushFromWorker(const std::shared_ptr<void>& done);
     void AbandonParentState();
 
+    static const std::shared_ptr<ILogger>& LoggerAfterExit();
+    void RegisterForFork();
+    void UnregisterForFork();
+    static void UnlockSettingsAfterFork();
     static void LockAllForFork();
     static void UnlockAllInParent();
     static void UnlockAllInChild();
@@ -120,7 +128,7 @@ private:
     std::unique_ptr<WorkGuard> workGuard;
     std::deque<std::thread> threads;
     std::unique_ptr<IApplicationInfoProvider> applicationInfoProvider;
-    std::unique_ptr<IConfigLocator> configLocator;
+    std::unique_ptr<ConfigLocator> configLocator;
     std::unique_ptr<appender::IManager> appenderManager;
     std::mutex lifecycleMutex;
     std::recursive_mutex mutex;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <limits>
 #include <mutex>
-#include <shared_mutex>
 #include <utility>
 
 #include "ReadValue.h"
@@ -19,7 +18,7 @@ const std::string ConfigSection = "FileAppender";
 constexpr std::uint64_t DefaultMaxFileSizeMB = 15;
 constexpr unsigned BytesPerMebibyteShift = 20;
 
-std::shared_mutex g_mutex;
+std::mutex g_mutex;
 std::filesystem::path g_defaultLogDirectory = "/var/ostrel/logs";
 
 // Saturates instead of wrapping: a size of 2^44 MiB or more would otherwise become a tiny limit.
@@ -44,6 +43,12 @@ std::string BaseName(const char* zone, const IApplicationInfoProvider& applicati
     return IsPlaceableZoneName(zone) ? std::string(zone) : std::string();
 }
 
+std::filesystem::path DefaultLogDirectory()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_defaultLogDirectory;
+}
+
 }  // namespace
 
 ConfigProvider::ConfigProvider(const IApplicationInfoProvider& applicationInfoProvider, char const* zone,
@@ -57,13 +62,12 @@ Config ConfigProvider::GetConfig() const
     using config::ini::ReadString;
     using config::ini::ReadValue;
 
-    std::shared_lock<std::shared_mutex> lock(g_mutex);
     Config config;
     // An empty "LogDirectory" names no directory, so it falls back to the default like a missing key.
     config.logDirectory = ReadString(ConfigSection, "LogDirectory", std::string_view{}, configFilePath);
     if (config.logDirectory.empty())
     {
-        config.logDirectory = g_defaultLogDirectory;
+        config.logDirectory = DefaultLogDirectory();
     }
     config.baseName = BaseName(zone, applicationInfoProvider);
     config.maxFileSize = MebibytesToBytes(
@@ -78,8 +82,18 @@ Config ConfigProvider::GetConfig() const
 
 void ConfigProvider::SetDefaultLogDirectory(std::filesystem::path directory)
 {
-    std::unique_lock<std::shared_mutex> lock(g_mutex);
-    g_defaultLogDirectory = std::move(directory);
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_defaultLogDirectory.swap(directory);  // the old path is freed after the lock is released
+}
+
+void ConfigProvider::LockForFork()
+{
+    g_mutex.lock();
+}
+
+void ConfigProvider::UnlockAfterFork()
+{
+    g_mutex.unlock();
 }
 
 }  // namespace ozr::logging::appender::file

@@ -23,7 +23,8 @@ struct OZR_LOGGING_API Config
 };
 
 // Reads section "FileAppender" of a zone's settings file. Any thread; the process-wide default log
-// directory is guarded by a shared mutex, so SetDefaultLogDirectory may run concurrently with reads.
+// directory is guarded by a mutex, held only to copy or replace it, so SetDefaultLogDirectory may run
+// concurrently with reads.
 class OZR_LOGGING_API ConfigProvider
 {
 public:
@@ -34,6 +35,11 @@ public:
 
     // The directory used when a zone's file names none; "/var/ostrel/logs" until replaced.
     static void SetDefaultLogDirectory(std::filesystem::path directory);
+
+    // For the logger manager's fork handlers: the default directory's lock is held across fork(), so
+    // that no other thread holds it then, and released after it in the parent and in the child.
+    static void LockForFork();
+    static void UnlockAfterFork();
 
 private:
     const IApplicationInfoProvider& applicationInfoProvider;
