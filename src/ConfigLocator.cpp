@@ -40,7 +40,7 @@ std::string ConfigLocator::GetGlobalConfigFilePath(const std::string& name) cons
 
 void ConfigLocator::SetConfigDirectoryPath(std::filesystem::path directory)
 {
-    std::lock_guard<std::mutex> lock(mutex);
+    const LockGuard<Mutex> lock(mutex);
     configDirectoryPaths.clear();
     configDirectoryPaths.push_front(std::move(directory));
 }
@@ -50,7 +50,7 @@ std::string ConfigLocator::GetConfigFilePath(std::string name) const
     name += ".ini";
     std::forward_list<std::filesystem::path> directories;
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        const LockGuard<Mutex> lock(mutex);
         directories = configDirectoryPaths;
     }
     return FindConfigFile(directories, name);

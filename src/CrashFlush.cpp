@@ -13,6 +13,8 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include "ozr/logging/ThreadSafety.h"
+
 namespace ozr::logging
 {
 
@@ -156,7 +158,7 @@ public:
     void Stop() noexcept
     {
         {
-            const std::lock_guard<std::mutex> lock(mutex);
+            const LockGuard<Mutex> lock(mutex);
             if (!flushAll)
             {
                 return;
@@ -192,7 +194,7 @@ private:
 
     bool IsListening()
     {
-        const std::lock_guard<std::mutex> lock(mutex);
+        const LockGuard<Mutex> lock(mutex);
         return static_cast<bool>(flushAll);
     }
 
@@ -202,7 +204,7 @@ private:
         const std::shared_ptr<void> done(nullptr, [number](void*) { MarkCompleted(number); });
         bool handedOut = false;
         {
-            const std::lock_guard<std::mutex> lock(mutex);
+            const LockGuard<Mutex> lock(mutex);
             handedOut = !flushAll || flushAll(done);
         }
         if (!handedOut)
@@ -229,8 +231,8 @@ private:
     boost::asio::io_context::executor_type executor;
     boost::asio::posix::stream_descriptor descriptor;
     boost::asio::steady_timer retry;
-    std::mutex mutex;
-    FlushAll flushAll;  // guarded by mutex; empty once stopped
+    Mutex mutex;
+    FlushAll flushAll OZR_GUARDED_BY(mutex);  // empty once stopped
 };
 
 CrashFlushListener::CrashFlushListener(boost::asio::io_context& ioContext, FlushAll flushAll)

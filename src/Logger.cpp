@@ -50,7 +50,7 @@ void Logger::Log(std::shared_ptr<Message const> message)
     bool dispatchDelivery = false;
     std::shared_ptr<Logger> next;
     {
-        std::lock_guard<std::mutex> lock(queueMutex);
+        const LockGuard<Mutex> lock(queueMutex);
         if (successor)
         {
             next = successor;
@@ -77,7 +77,7 @@ void Logger::Log(std::shared_ptr<Message const> message)
 void Logger::TakeOverFrom(Logger& predecessor)
 {
     {
-        std::lock_guard<std::mutex> lock(queueMutex);
+        const LockGuard<Mutex> lock(queueMutex);
         held = true;
     }
     predecessor.ForwardTo(shared_from_this());
@@ -98,7 +98,7 @@ void Logger::TakeOverFrom(Logger& predecessor)
 
 void Logger::ForwardTo(std::shared_ptr<Logger> next)
 {
-    std::lock_guard<std::mutex> lock(queueMutex);
+    const LockGuard<Mutex> lock(queueMutex);
     successor = std::move(next);
 }
 
@@ -109,7 +109,7 @@ void Logger::EndHold()
     std::vector<std::shared_ptr<void>> flushes;
     bool dispatchDelivery = false;
     {
-        std::lock_guard<std::mutex> lock(queueMutex);
+        const LockGuard<Mutex> lock(queueMutex);
         held = false;
         flushes.swap(heldFlushes);
         dispatchDelivery = !queued.empty() && !std::exchange(deliveryDispatched, true);
@@ -142,7 +142,7 @@ void Logger::DispatchDelivery()
 void Logger::SetVerbosity(Severity newVerbosity)
 {
     {
-        std::unique_lock<std::shared_mutex> lock(mutex);
+        const LockGuard<SharedMutex> lock(mutex);
         // Memory first: the value stays in force even when the write below throws.
         verbosity.store(newVerbosity, std::memory_order_relaxed);
         lastSetVerbosity.store(newVerbosity, std::memory_order_relaxed);
@@ -175,20 +175,20 @@ Severity Logger::GetVerbosity() const
 
 void Logger::Shutdown()
 {
-    std::unique_lock<std::shared_mutex> lock(mutex);
+    const LockGuard<SharedMutex> lock(mutex);
     shutdown = true;
 }
 
 bool Logger::IsShutdown() const
 {
-    std::shared_lock<std::shared_mutex> lock(mutex);
+    const SharedLockGuard lock(mutex);
     return shutdown;
 }
 
 void Logger::Flush(std::shared_ptr<void> done)
 {
     {
-        std::lock_guard<std::mutex> lock(queueMutex);
+        const LockGuard<Mutex> lock(queueMutex);
         if (held)
         {
             heldFlushes.push_back(std::move(done));
@@ -215,7 +215,7 @@ void Logger::Flush(std::shared_ptr<void> done)
 std::exception_ptr Logger::DeliverQueued()
 {
     {
-        std::lock_guard<std::mutex> lock(queueMutex);
+        const LockGuard<Mutex> lock(queueMutex);
         std::swap(queued, delivering);
         deliveryDispatched = false;
     }

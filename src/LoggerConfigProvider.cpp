@@ -25,7 +25,7 @@ LoggerConfigProvider::LoggerConfigProvider(std::string path) : configFilePath(st
 
 LoggerConfig LoggerConfigProvider::GetConfig() const
 {
-    std::shared_lock<std::shared_mutex> lock(mutex);
+    const SharedLockGuard lock(mutex);
     const Severity level = ReadLogLevel().value_or(Severity::Warning);
     const bool logQueue = ozr::config::ini::ReadSwitch(g_section, g_logQueueKey, configFilePath);
     const bool watchSettings =
@@ -49,7 +49,7 @@ void LoggerConfigProvider::SetLogLevel(const std::function<Severity()>& current)
     {
         return;  // a zone whose name cannot be placed keeps its level in memory only
     }
-    std::unique_lock<std::shared_mutex> lock(mutex);
+    const LockGuard<SharedMutex> lock(mutex);
     ozr::config::ini::WriteString(g_section, std::string(g_logLevelKey), SeverityToString(current()),
                                   configFilePath);
 }

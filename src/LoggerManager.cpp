@@ -180,7 +180,7 @@ LoggerManager::LoggerManager()
 LoggerManager::~LoggerManager()
 {
     {
-        std::unique_lock<std::recursive_mutex> lock(mutex);
+        LockGuard<RecursiveMutex> lock(mutex);
         if (forkedFromParent)
         {
             AbandonParentState();
@@ -190,7 +190,7 @@ LoggerManager::~LoggerManager()
             // The registry lets go of its loggers too: each refers to its entry, so they must not be left
             // in the entries.
             DetachedWorker worker = DetachWorker(true);
-            lock.unlock();
+            lock.Unlock();
             worker.Drain();
         }
     }
@@ -204,8 +204,8 @@ void LoggerManager::SetConfigDirectoryPath(std::filesystem::path directory)
 
 void LoggerManager::InitialiseLogger(char const* zone)
 {
-    const std::lock_guard<std::mutex> lifecycle(lifecycleMutex);
-    const std::lock_guard<std::recursive_mutex> lock(mutex);
+    const LockGuard<Mutex> lifecycle(lifecycleMutex);
+    const LockGuard<RecursiveMutex> lock(mutex);
     if (exited)
     {
         return;
@@ -224,8 +224,8 @@ void LoggerManager::InitialiseLogger(char const* zone)
 // messages are either delivered by the draining worker or wait on the context for the next start.
 void LoggerManager::ShutdownLogger(char const* zone)
 {
-    const std::lock_guard<std::mutex> lifecycle(lifecycleMutex);
-    std::unique_lock<std::recursive_mutex> lock(mutex);
+    const LockGuard<Mutex> lifecycle(lifecycleMutex);
+    LockGuard<RecursiveMutex> lock(mutex);
     if (exited)
     {
         return;
@@ -247,17 +247,17 @@ void LoggerManager::ShutdownLogger(char const* zone)
     }
     DetachedWorker worker = DetachWorker(true);
     appenderManager->ShutdownGlobalAppenders();
-    lock.unlock();
+    lock.Unlock();
 
     worker.Drain();
 
-    lock.lock();
+    lock.Lock();
     ioContext->stop();  // what is queued from now on waits for the next start
 }
 
 std::shared_ptr<ILogger> LoggerManager::GetLogger(char const* zone)
 {
-    const std::lock_guard<std::recursive_mutex> lock(mutex);
+    const LockGuard<RecursiveMutex> lock(mutex);
     if (exited)
     {
         return LoggerAfterExit();
@@ -284,7 +284,7 @@ std::shared_ptr<RegisteredLogger> LoggerManager::GetLoggerAccepting(char const* 
             }
         }
     }
-    const std::lock_guard<std::recursive_mutex> lock(mutex);
+    const LockGuard<RecursiveMutex> lock(mutex);
     if (exited)
     {
         return nullptr;
@@ -325,7 +325,7 @@ void LoggerManager::Flush()
     const auto flushed = std::make_shared<std::promise<void>>();
     std::future<void> allFlushed = flushed->get_future();
     {
-        const std::lock_guard<std::recursive_mutex> lock(mutex);
+        const LockGuard<RecursiveMutex> lock(mutex);
         if (exited || forkedFromParent || threads.empty())
         {
             return;
@@ -386,7 +386,7 @@ void LoggerManager::Initialise()
 
 void LoggerManager::ListenForCrashFlushes()
 {
-    const std::lock_guard<std::recursive_mutex> lock(mutex);
+    const LockGuard<RecursiveMutex> lock(mutex);
     listensForCrashFlushes = true;
     if (!threads.empty() && !forkedFromParent)
     {
@@ -406,11 +406,11 @@ void LoggerManager::StartCrashFlushListener()
 // for it.
 bool LoggerManager::TryFlushFromWorker(const std::shared_ptr<void>& done)
 {
-    const std::unique_lock<std::recursive_mutex> lock(mutex, std::try_to_lock);
-    if (!lock)
+    if (!mutex.try_lock())
     {
         return false;
     }
+    const LockGuard<RecursiveMutex> lock(mutex, std::adopt_lock);
     for (const auto& entry : zones->Entries())
     {
         if (entry->logger)

@@ -52,8 +52,8 @@ void LoggerManager::DrainAtExit() noexcept
 {
     try
     {
-        const std::lock_guard<std::mutex> lifecycle(lifecycleMutex);
-        std::unique_lock<std::recursive_mutex> lock(mutex);
+        const LockGuard<Mutex> lifecycle(lifecycleMutex);
+        LockGuard<RecursiveMutex> lock(mutex);
         exited = true;
         if (forkedFromParent)
         {
@@ -64,7 +64,7 @@ void LoggerManager::DrainAtExit() noexcept
         // GetLogger hands out LoggerAfterExit(). The loggers stay registered, unreleased.
         DetachedWorker worker = DetachWorker(false);
         const bool ownMessagesQueued = !forkedWithoutStart;
-        lock.unlock();
+        lock.Unlock();
         worker.Drain();
         if (ownMessagesQueued)
         {

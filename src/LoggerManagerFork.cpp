@@ -31,7 +31,7 @@ namespace
 {
 
 // Every live manager, so that the fork handlers, registered once per process, reach their registry locks.
-std::mutex g_managersMutex;
+Mutex g_managersMutex;
 std::vector<LoggerManager*> g_managers;
 std::once_flag g_forkHandlersRegistered;
 
@@ -59,13 +59,13 @@ void LoggerManager::RegisterForFork()
 {
     std::call_once(g_forkHandlersRegistered,
                    [] { pthread_atfork(&LockAllForFork, &UnlockAllInParent, &UnlockAllInChild); });
-    std::lock_guard<std::mutex> lock(g_managersMutex);
+    const LockGuard<Mutex> lock(g_managersMutex);
     g_managers.push_back(this);
 }
 
 void LoggerManager::UnregisterForFork()
 {
-    std::lock_guard<std::mutex> lock(g_managersMutex);
+    const LockGuard<Mutex> lock(g_managersMutex);
     g_managers.erase(std::find(g_managers.begin(), g_managers.end(), this));
 }
 
@@ -136,13 +136,13 @@ void LoggerManager::UnlockAllInChild()
     UnlockSettingsAfterFork();
     for (LoggerManager* manager : g_managers)
     {
-        new (&manager->mutex) std::recursive_mutex();
-        new (&manager->lifecycleMutex) std::mutex();
+        new (&manager->mutex) RecursiveMutex();
+        new (&manager->lifecycleMutex) Mutex();
         manager->forkedFromParent = true;
         manager->workerRunning.store(false, std::memory_order_relaxed);
         manager->forkedWithoutStart = true;
     }
-    new (&g_managersMutex) std::mutex();
+    new (&g_managersMutex) Mutex();
 }
 
 }  // namespace ozr::logging

@@ -20,6 +20,7 @@
 #include <boost/asio/post.hpp>
 
 #include "ozr/logging/LoggerConfigProvider.h"
+#include "ozr/logging/ThreadSafety.h"
 
 namespace ozr::logging
 {
@@ -206,7 +207,7 @@ public:
         try
         {
             const std::optional<Severity> level = ReadLevelOfSmallFile(settingsFile.string());
-            std::lock_guard<std::mutex> lock(handlerMutex);
+            const LockGuard<Mutex> lock(handlerMutex);
             if (level && onLevel)
             {
                 onLevel(*level);
@@ -221,7 +222,7 @@ public:
     void Stop() noexcept
     {
         {
-            std::lock_guard<std::mutex> lock(handlerMutex);
+            const LockGuard<Mutex> lock(handlerMutex);
             onLevel = nullptr;
         }
         try
@@ -329,8 +330,8 @@ private:
     std::vector<WatchedName> watchedNames;
     // Room for at least one event with the longest file name.
     alignas(inotify_event) std::array<char, 4096> buffer{};
-    std::mutex handlerMutex;
-    LevelHandler onLevel;
+    Mutex handlerMutex;
+    LevelHandler onLevel OZR_GUARDED_BY(handlerMutex);
 };
 
 // A watcher that cannot be set up (out of memory, no inotify instance left) does nothing.

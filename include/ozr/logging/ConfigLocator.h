@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ozr/logging/ApplicationInfoProvider.h"
+#include "ozr/logging/ThreadSafety.h"
 
 namespace ozr::logging
 {
@@ -40,13 +41,13 @@ public:
 
     // For the logger manager's fork handlers: the lock is held across fork(), so that no other thread
     // holds it then, and released after it in the parent and in the child.
-    void LockForFork() const;
-    void UnlockAfterFork() const;
+    void LockForFork() const OZR_ACQUIRE(mutex);
+    void UnlockAfterFork() const OZR_RELEASE(mutex);
 
 private:
     const IApplicationInfoProvider& applicationInfoProvider;
-    mutable std::mutex mutex;  // guards configDirectoryPaths, held for no search
-    std::forward_list<std::filesystem::path> configDirectoryPaths;
+    mutable Mutex mutex;  // held for no search
+    std::forward_list<std::filesystem::path> configDirectoryPaths OZR_GUARDED_BY(mutex);
 };
 
 }  // namespace ozr::logging

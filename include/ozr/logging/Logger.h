@@ -16,6 +16,7 @@
 #include "ozr/logging/IFlushable.h"
 #include "ozr/logging/ILogAppender.h"
 #include "ozr/logging/LoggerConfigProvider.h"
+#include "ozr/logging/ThreadSafety.h"
 
 namespace ozr::logging
 {
@@ -67,12 +68,12 @@ public:
            std::forward_list<std::shared_ptr<ILogAppender>> appenders);
     ~Logger() override;
 
-    void Log(std::shared_ptr<Message const> message) override;
-    void SetVerbosity(Severity verbosity) override;
+    void Log(std::shared_ptr<Message const> message) override OZR_EXCLUDES(queueMutex);
+    void SetVerbosity(Severity verbosity) override OZR_EXCLUDES(mutex);
     Severity GetVerbosity() const override;
-    void Shutdown() override;
-    bool IsShutdown() const override;
-    void Flush(std::shared_ptr<void> done) override;
+    void Shutdown() override OZR_EXCLUDES(mutex);
+    bool IsShutdown() const override OZR_EXCLUDES(mutex);
+    void Flush(std::shared_ptr<void> done) override OZR_EXCLUDES(queueMutex);
 
     // Called after each level the settings file puts in force, on the worker, so that a copy of the
     // verbosity kept elsewhere follows it. Takes no lock of the logger's when called.
@@ -83,21 +84,21 @@ public:
     // logged to it on to this logger, and this logger delivers nothing (and flushes nothing) until
     // everything the predecessor had been given is written, sent or dropped. So two loggers of one zone
     // never write its file at the same time, and a thread's messages keep their order across them.
-    void TakeOverFrom(Logger& predecessor);
+    void TakeOverFrom(Logger& predecessor) OZR_EXCLUDES(queueMutex);
 
 private:
-    void ForwardTo(std::shared_ptr<Logger> successor);
-    void EndHold();
+    void ForwardTo(std::shared_ptr<Logger> successor) OZR_EXCLUDES(queueMutex);
+    void EndHold() OZR_EXCLUDES(queueMutex);
     void ApplyWatchedVerbosity(Severity level);
     void DispatchDelivery();
-    std::exception_ptr DeliverQueued();
+    std::exception_ptr DeliverQueued() OZR_EXCLUDES(queueMutex);
     void Deliver(std::shared_ptr<Message const> message) const;
 
     boost::asio::io_context::strand strand;
     const std::forward_list<std::shared_ptr<ILogAppender>> appenders;
-    mutable std::shared_mutex mutex;
+    mutable SharedMutex mutex;
     LoggerConfigProvider configProvider;
-    bool shutdown = false;
+    bool shutdown OZR_GUARDED_BY(mutex) = false;
     // In force, and given to SetVerbosity last (what the file gets); both read from the file first.
     std::atomic<Severity> verbosity{Severity::Warning};
     std::atomic<Severity> lastSetVerbosity{Severity::Warning};
@@ -105,14 +106,14 @@ private:
     std::shared_ptr<const std::function<void()>> verbosityObserver;
     // What log calls write and what the worker writes sit on cache lines of their own, so that a log
     // call does not wait for a line that the worker is writing while it delivers.
-    alignas(64) std::mutex queueMutex;
-    std::vector<std::shared_ptr<Message const>> queued;  // guarded by queueMutex
-    bool deliveryDispatched = false;                     // guarded by queueMutex: a task will take `queued`
-    // Guarded by queueMutex: waiting for the predecessor (see TakeOverFrom), with the flushes asked for
-    // meanwhile; and the logger that takes this one's messages once it has been succeeded.
-    bool held = false;
-    std::vector<std::shared_ptr<void>> heldFlushes;
-    std::shared_ptr<Logger> successor;
+    alignas(64) Mutex queueMutex;
+    std::vector<std::shared_ptr<Message const>> queued OZR_GUARDED_BY(queueMutex);
+    bool deliveryDispatched OZR_GUARDED_BY(queueMutex) = false;  // a task will take `queued`
+    // Waiting for the predecessor (see TakeOverFrom), with the flushes asked for meanwhile; and the logger
+    // that takes this one's messages once it has been succeeded.
+    bool held OZR_GUARDED_BY(queueMutex) = false;
+    std::vector<std::shared_ptr<void>> heldFlushes OZR_GUARDED_BY(queueMutex);
+    std::shared_ptr<Logger> successor OZR_GUARDED_BY(queueMutex);
     alignas(64) std::vector<std::shared_ptr<Message const>> delivering;  // on the strand only
     std::unique_ptr<SettingsWatcher> settingsWatcher;  // last: it stops calling back before the rest goes
 };

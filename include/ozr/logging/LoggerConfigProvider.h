@@ -2,10 +2,10 @@
 
 #include <functional>
 #include <optional>
-#include <shared_mutex>
 #include <string>
 
 #include "ozr/logging/Severity.h"
+#include "ozr/logging/ThreadSafety.h"
 
 namespace ozr::logging
 {
@@ -48,7 +48,7 @@ public:
     const std::string& GetConfigFilePath() const { return configFilePath; }
 
 private:
-    mutable std::shared_mutex mutex;
+    mutable SharedMutex mutex;  // guards the file: readers share it, writers take it alone
     std::string configFilePath;
 };
 

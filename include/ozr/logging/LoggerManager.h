@@ -15,6 +15,7 @@
 #include "ozr/logging/ApplicationInfoProvider.h"
 #include "ozr/logging/ConfigLocator.h"
 #include "ozr/logging/Logger.h"
+#include "ozr/logging/ThreadSafety.h"
 #include "ozr/logging/appender/Manager.h"
 
 namespace ozr::logging
@@ -106,49 +107,51 @@ private:
     using WorkGuard = boost::asio::executor_work_guard<boost::asio::io_context::executor_type>;
     struct DetachedWorker;
 
-    const std::shared_ptr<RegisteredLogger>& FindOrMakeLogger(char const* zone);
-    void Initialise();
-    DetachedWorker DetachWorker(bool releaseLoggers);
+    const std::shared_ptr<RegisteredLogger>& FindOrMakeLogger(char const* zone) OZR_REQUIRES(mutex);
+    void Initialise() OZR_REQUIRES(mutex);
+    DetachedWorker DetachWorker(bool releaseLoggers) OZR_REQUIRES(mutex);
     void RunTasksLeftQueued();
-    void LeaveParentStateIfForked();
-    void StartCrashFlushListener();
-    bool TryFlushFromWorker(const std::shared_ptr<void>& done);
-    void AbandonParentState();
+    void LeaveParentStateIfForked() OZR_REQUIRES(mutex);
+    void StartCrashFlushListener() OZR_REQUIRES(mutex);
+    bool TryFlushFromWorker(const std::shared_ptr<void>& done) OZR_EXCLUDES(mutex);
+    void AbandonParentState() OZR_REQUIRES(mutex);
 
     static const std::shared_ptr<ILogger>& LoggerAfterExit();
     void RegisterForFork();
     void UnregisterForFork();
-    static void UnlockSettingsAfterFork();
-    static void LockAllForFork();
-    static void UnlockAllInParent();
-    static void UnlockAllInChild();
+    static void UnlockSettingsAfterFork() OZR_NO_THREAD_SAFETY_ANALYSIS;
+    // They take, release or make anew every manager's registry lock in a loop, which the lock analysis
+    // cannot follow; their order is written down in LoggerManagerFork.cpp.
+    static void LockAllForFork() OZR_NO_THREAD_SAFETY_ANALYSIS;
+    static void UnlockAllInParent() OZR_NO_THREAD_SAFETY_ANALYSIS;
+    static void UnlockAllInChild() OZR_NO_THREAD_SAFETY_ANALYSIS;
 
     // Held through a pointer so that a forked child can abandon the parent's context without touching it.
     std::unique_ptr<boost::asio::io_context> ioContext;
-    std::unique_ptr<WorkGuard> workGuard;
-    std::deque<std::thread> threads;
+    // The lifecycle lock comes first, the registry lock after it (see the lock order in LoggerManager.cpp).
+    Mutex lifecycleMutex;
+    RecursiveMutex mutex OZR_ACQUIRED_AFTER(lifecycleMutex);
+    std::unique_ptr<WorkGuard> workGuard OZR_GUARDED_BY(mutex);
+    std::deque<std::thread> threads OZR_GUARDED_BY(mutex);
     std::unique_ptr<IApplicationInfoProvider> applicationInfoProvider;
     std::unique_ptr<ConfigLocator> configLocator;
-    std::unique_ptr<appender::IManager> appenderManager;
-    std::mutex lifecycleMutex;
-    std::recursive_mutex mutex;
+    std::unique_ptr<appender::IManager> appenderManager OZR_GUARDED_BY(mutex);
     // The registry: every zone ever asked for, with its logger while one is registered.
     std::unique_ptr<ZoneTable> zones;
-    // Guarded by the registry lock:
-    std::uint32_t lastGeneration = 0;
-    std::size_t messagesWithoutWorker = 0;
-    bool exited = false;
+    std::uint32_t lastGeneration OZR_GUARDED_BY(mutex) = 0;
+    std::size_t messagesWithoutWorker OZR_GUARDED_BY(mutex) = 0;
+    bool exited OZR_GUARDED_BY(mutex) = false;
     // A worker runs and the registry is the process's own (not a forked child's inheritance): only then
     // may an accepted call use a logger it remembers instead of asking the registry. Written under the
     // registry lock (and by the fork child handler), read by log calls without it.
     std::atomic<bool> workerRunning{false};
-    bool forkedFromParent = false;
+    bool forkedFromParent OZR_GUARDED_BY(mutex) = false;
     // A forked child that has not started logging of its own: what it logged is dropped at exit, so
     // that it never writes into its parent's files.
-    bool forkedWithoutStart = false;
-    // Guarded by the registry lock: whether workers answer crash flushes, and the running one's listener.
-    bool listensForCrashFlushes = false;
-    std::unique_ptr<CrashFlushListener> crashFlushListener;
+    bool forkedWithoutStart OZR_GUARDED_BY(mutex) = false;
+    // Whether workers answer crash flushes, and the running one's listener.
+    bool listensForCrashFlushes OZR_GUARDED_BY(mutex) = false;
+    std::unique_ptr<CrashFlushListener> crashFlushListener OZR_GUARDED_BY(mutex);
 };
 
 // The process-wide manager, made on first use and never destroyed (see DrainAtExit).

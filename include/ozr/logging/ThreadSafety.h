@@ -55,6 +55,7 @@ class OZR_CAPABILITY("mutex") RecursiveMutex
 public:
     void lock() OZR_ACQUIRE() { mutex.lock(); }
     void unlock() OZR_RELEASE() { mutex.unlock(); }
+    bool try_lock() OZR_TRY_ACQUIRE(true) { return mutex.try_lock(); }
 
 private:
     std::recursive_mutex mutex;
@@ -79,6 +80,8 @@ class OZR_SCOPED_CAPABILITY LockGuard
 {
 public:
     explicit LockGuard(Lockable& lockable) OZR_ACQUIRE(lockable) : lockable(lockable) { lockable.lock(); }
+    // Takes over a lock the caller holds already (after a successful try_lock).
+    LockGuard(Lockable& lockable, std::adopt_lock_t) OZR_REQUIRES(lockable) : lockable(lockable) {}
     ~LockGuard() OZR_RELEASE()
     {
         if (held)

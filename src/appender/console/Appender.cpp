@@ -14,6 +14,7 @@
 #include "appender/PendingLines.h"
 #include "appender/SharedLine.h"
 #include "appender/console/StandardOutput.h"
+#include "ozr/logging/ThreadSafety.h"
 
 namespace ozr::logging::appender::console
 {
@@ -47,22 +48,22 @@ struct Appender::Output
     explicit Output(boost::asio::io_context& ioContext) : retryTimer(ioContext) {}
 
     // True while someone waits for the console; then a pipe that takes nothing for GiveUpAfter is given up.
-    bool WaitIsBounded() const
+    bool WaitIsBounded() const OZR_REQUIRES(mutex)
     {
         return closed.load(std::memory_order_relaxed) || g_processExiting.load(std::memory_order_relaxed) ||
                !flushes.empty();
     }
 
-    std::mutex mutex;
-    StandardOutput standardOutput;
+    Mutex mutex;
+    StandardOutput standardOutput OZR_GUARDED_BY(mutex);
     // Released once everything taken before each of them is written or dropped.
-    std::vector<std::shared_ptr<void>> flushes;
-    boost::asio::steady_timer retryTimer;
-    bool retryQueued = false;
-    std::chrono::milliseconds retryDelay = FirstRetryDelay;
-    bool wasBounded = false;
+    std::vector<std::shared_ptr<void>> flushes OZR_GUARDED_BY(mutex);
+    boost::asio::steady_timer retryTimer OZR_GUARDED_BY(mutex);
+    bool retryQueued OZR_GUARDED_BY(mutex) = false;
+    std::chrono::milliseconds retryDelay OZR_GUARDED_BY(mutex) = FirstRetryDelay;
+    bool wasBounded OZR_GUARDED_BY(mutex) = false;
     // Since when the bounded wait has seen no byte go out.
-    std::chrono::steady_clock::time_point stalledSince;
+    std::chrono::steady_clock::time_point stalledSince OZR_GUARDED_BY(mutex);
     std::atomic<bool> closed{false};
 };
 
@@ -100,7 +101,7 @@ void Appender::Close()
 
 void Appender::Write(const LineBatch& batch)
 {
-    const std::lock_guard<std::mutex> lock(output->mutex);
+    const LockGuard<Mutex> lock(output->mutex);
     output->standardOutput.Take(batch);
     WriteWaitingLines();
 }
@@ -108,7 +109,7 @@ void Appender::Write(const LineBatch& batch)
 // A flush token owns no object, so it is told from none by the caller, not by its value.
 void Appender::WriteThenRelease(const LineBatch& batch, std::shared_ptr<void> done)
 {
-    const std::lock_guard<std::mutex> lock(output->mutex);
+    const LockGuard<Mutex> lock(output->mutex);
     output->standardOutput.Take(batch);
     output->flushes.push_back(std::move(done));
     WriteWaitingLines();
@@ -119,6 +120,7 @@ void Appender::WriteThenRelease(const LineBatch& batch, std::shared_ptr<void> do
 void Appender::WriteWaitingLines()
 {
     Output& out = *output;
+    out.mutex.AssertHeld();
     const auto now = std::chrono::steady_clock::now();
     const bool bounded = out.WaitIsBounded();
     if (bounded && !out.wasBounded)
@@ -153,6 +155,7 @@ void Appender::WriteWaitingLines()
 void Appender::RetryLater()
 {
     Output& out = *output;
+    out.mutex.AssertHeld();
     if (out.retryQueued)
     {
         return;
@@ -165,7 +168,7 @@ void Appender::RetryLater()
 
 void Appender::Retry()
 {
-    const std::lock_guard<std::mutex> lock(output->mutex);
+    const LockGuard<Mutex> lock(output->mutex);
     output->retryQueued = false;
     WriteWaitingLines();
 }

@@ -22,6 +22,7 @@
 #include "LoggingCounters.h"
 #include "ZoneName.h"
 #include "appender/TextAppend.h"
+#include "ozr/logging/ThreadSafety.h"
 
 namespace ozr::logging::appender::syslog
 {
@@ -203,7 +204,7 @@ struct Appender::LookupOutcome
     void Answer(std::vector<udp::endpoint> answer)
     {
         {
-            const std::lock_guard<std::mutex> lock(mutex);
+            const LockGuard<Mutex> lock(mutex);
             endpoints = std::move(answer);
         }
         const std::uint64_t one = 1;
@@ -212,13 +213,13 @@ struct Appender::LookupOutcome
 
     std::vector<udp::endpoint> Take()
     {
-        const std::lock_guard<std::mutex> lock(mutex);
+        const LockGuard<Mutex> lock(mutex);
         return std::move(endpoints);
     }
 
     const int signal;
-    std::mutex mutex;
-    std::vector<udp::endpoint> endpoints;
+    Mutex mutex;
+    std::vector<udp::endpoint> endpoints OZR_GUARDED_BY(mutex);
 };
 
 void Appender::StartLookup()
