@@ -250,31 +250,32 @@ TEST_F(PipelineTest, AHangingNameLookupHoldsUpNeitherFlushNorShutdownNorExit)
     EXPECT_EQ(ReadLines(LogFile("Net")).size(), 3u);
 }
 
-// Standard output that throws on every write makes the console appender's writes throw on the worker:
-// the file and syslog appenders still get every message, and the worker goes on.
-TEST_F(PipelineTest, AnAppenderThrowingOnTheWorkerCostsNoOtherAppenderAnything)
+// Standard output that refuses every write (a descriptor open for reading only) costs the console its
+// lines, counted, and the file and syslog appenders nothing.
+TEST_F(PipelineTest, AFailingStandardOutputCostsNoOtherAppenderAnything)
 {
     UdpCollector collector;
     WriteSyslogSettings("127.0.0.1", collector.Port());
-    struct FailingBuffer : std::streambuf
-    {
-    } failing;  // accepts no character, so every write sets the bad bit
-    std::streambuf* const standardOutput = std::cout.rdbuf(&failing);
-    std::cout.exceptions(std::ios::badbit);
+    std::fflush(stdout);
+    const int savedStdout = dup(STDOUT_FILENO);
+    const int readOnly = open("/dev/null", O_RDONLY);
+    dup2(readOnly, STDOUT_FILENO);
+    close(readOnly);
+    const LoggingStatistics before = GetLoggingStatistics();
     InitialiseLogging("Net");
     for (int number = 0; number < 20; ++number)
     {
         ToLog("Net", Severity::Error, __FILE__, __LINE__, 1, "message %d", number);
     }
     ShutdownLogging("Net");
-    std::cout.exceptions(std::ios::goodbit);
-    std::cout.rdbuf(standardOutput);
-    std::cout.clear();
+    dup2(savedStdout, STDOUT_FILENO);
+    close(savedStdout);
 
     const auto texts = Texts(ReadLines(LogFile("Net")));
     ASSERT_EQ(texts.size(), 20u);
     EXPECT_EQ(texts.back(), "message 19");
     EXPECT_EQ(collector.ReceiveUpTo(20).size(), 20u);
+    EXPECT_EQ(GetLoggingStatistics().consoleLinesDropped - before.consoleLinesDropped, 20u);
 }
 
 // Standard output on a pipe, as under a service manager: a line arrives while the process keeps running,
