@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -152,7 +153,8 @@ TEST_F(CrashTest, WritesEverythingLoggedBeforeTheCrashAndEndsByTheSignal)
     EXPECT_EQ(sizeSeenByTheApplication, std::filesystem::file_size(LogFile("Abort")));
 }
 
-// What ends the wait early: no worker running (a forked child that never started one); standard output a
+// What ends the wait early: no worker running (a forked child that never started one), a crash on the
+// worker itself; standard output a
 // pipe nobody reads ends it at the bound at the latest, with the files written. Deep recursion on a thread
 // that gave itself a signal stack still runs the handler.
 TEST_F(CrashTest, EndsWithoutAWorkerAtTheBoundOrOnAnOverflowedStack)
@@ -166,6 +168,27 @@ TEST_F(CrashTest, EndsWithoutAWorkerAtTheBoundOrOnAnOverflowedStack)
         WriteToAnInaccessiblePage();
     }
     EXPECT_TRUE(DiedOf(WaitForChild(noWorker, std::chrono::seconds(60)), SIGSEGV)) << "raised at once";
+
+#if !defined(__SANITIZE_THREAD__)  // the thread sanitizer runs a thread of its own beside the worker
+    const pid_t onTheWorker = fork();
+    if (onTheWorker == 0)
+    {
+        SendStdoutTo("/dev/null");
+        InitialiseLogging("Net");
+        InstallLoggingCrashHandler(600000);
+        for (const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+        {
+            const pid_t thread = std::stoi(task.path().filename().string());
+            if (thread != getpid())
+            {
+                syscall(SYS_tgkill, getpid(), thread, SIGSEGV);  // the worker, the only other thread
+            }
+        }
+        pause();
+    }
+    EXPECT_TRUE(DiedOf(WaitForChild(onTheWorker, std::chrono::seconds(60)), SIGSEGV))
+        << "it cannot wait for itself";
+#endif
 
     int unread[2];
     ASSERT_EQ(pipe(unread), 0);
