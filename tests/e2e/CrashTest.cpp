@@ -188,6 +188,26 @@ TEST_F(CrashTest, EndsWithoutAWorkerAtTheBoundOrOnAnOverflowedStack)
     }
     EXPECT_TRUE(DiedOf(WaitForChild(onTheWorker, std::chrono::seconds(60)), SIGSEGV))
         << "it cannot wait for itself";
+
+    // A child forked from a process with the handler inherits it: with a worker of its own it drains it.
+    const pid_t parent = fork();
+    if (parent == 0)
+    {
+        SendStdoutTo("/dev/null");
+        InitialiseLogging("Parent");
+        InstallLoggingCrashHandler(DrainBoundMs);
+        FlushLogging();  // the worker idle at the fork
+        const pid_t child = fork();
+        if (child == 0)
+        {
+            InitialiseLogging("Child");
+            LogNumbered("Child", 4, 10000);
+            WriteToAnInaccessiblePage();
+        }
+        _exit(DiedOf(WaitForChild(child, std::chrono::seconds(120)), SIGSEGV) ? 0 : 1);
+    }
+    EXPECT_TRUE(ozr::testing::ExitedNormally(WaitForChild(parent, std::chrono::seconds(150))));
+    EXPECT_EQ(ReadLines(LogFile("Child")).size(), 40000U);
 #endif
 
     int unread[2];
