@@ -52,7 +52,7 @@ std::string HostName()
     return name;
 }
 
-// The payload laid out independently of the appender's code.
+// The payload laid out independently of the appender's code. A null or empty zone is the default zone.
 std::string Expected(const Message& message, const std::string& host)
 {
     static constexpr const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -69,8 +69,8 @@ std::string Expected(const Message& message, const std::string& host)
     char position[64];
     std::snprintf(position, sizeof position, "(%u): (TID 0x%016llX) ", message.line,
                   static_cast<unsigned long long>(message.threadId));
-    std::string payload = header + host + " " + (message.zone ? message.zone : "fuzz-app") + ": " +
-                          message.file + position + message.text;
+    std::string payload = header + host + " " + (message.zone && *message.zone ? message.zone : "fuzz-app") +
+                          ": " + message.file + position + message.text;
     if (payload.size() > 1024)
     {
         payload = payload.substr(0, 1021) + "...";
