@@ -21,7 +21,8 @@ struct Message
     Severity severity;
     std::uint32_t line;
     std::uint64_t threadId;  // opaque identifier chosen by the application
-    const char* zone;        // the caller's pointer, not a copy; null for the default zone
+    const char* zone;        // not copied: the log calls give the library's own copy of the zone's name,
+                             // a MessageBuilder used directly the caller's pointer; null for the default zone
 };
 
 }  // namespace ozr::logging

@@ -20,7 +20,9 @@ constexpr std::uint64_t DefaultMaxFileSizeMB = 15;
 constexpr unsigned BytesPerMebibyteShift = 20;
 
 Mutex g_mutex;
-std::filesystem::path g_defaultLogDirectory OZR_GUARDED_BY(g_mutex) = "/var/ostrel/logs";
+// Never destroyed: a thread that outlives main may still set it while the process exits.
+std::filesystem::path& g_defaultLogDirectory OZR_GUARDED_BY(g_mutex) =
+    *new std::filesystem::path("/var/ostrel/logs");
 
 // Saturates instead of wrapping: a size of 2^44 MiB or more would otherwise become a tiny limit.
 std::uint64_t MebibytesToBytes(std::uint64_t mebibytes)
