@@ -176,6 +176,8 @@ TEST_F(CrashTest, EndsWithoutAWorkerAtTheBoundOrOnAnOverflowedStack)
         SendStdoutTo("/dev/null");
         InitialiseLogging("Net");
         InstallLoggingCrashHandler(600000);
+        ToLog("Net", Severity::Error, __FILE__, __LINE__, 1, "the worker is running");
+        FlushLogging();  // returns once the worker has run, so it is known as the worker
         for (const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
         {
             const pid_t thread = std::stoi(task.path().filename().string());
