@@ -201,7 +201,6 @@ TEST_F(ProcessTest, LoggingWhileTheProcessExitsNeverCrashes)
                                 const std::string name =
                                     "Late" + std::to_string(setter) + "." + std::to_string(zone);
                                 SetLoggingVerbosity(Severity::Info, name.c_str());
-                                SetLoggingLogsDirectoryPath(name.c_str());
                             }
                         })
                         .detach();
