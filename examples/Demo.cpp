@@ -140,9 +140,11 @@ void ShowCounters()
               << "   file lines written     " << counters.fileLinesWritten << ", dropped "
               << counters.fileLinesDropped << '\n'
               << "   rotations              " << counters.rotations << '\n'
-              << "   console lines written  " << counters.consoleLinesWritten << '\n'
+              << "   console lines written  " << counters.consoleLinesWritten << ", dropped "
+              << counters.consoleLinesDropped << '\n'
               << "   syslog datagrams sent  " << counters.syslogDatagramsSent << ", messages dropped "
-              << counters.syslogMessagesDropped << '\n';
+              << counters.syslogMessagesDropped << '\n'
+              << "   worker exceptions      " << counters.workerExceptions << '\n';
 }
 
 void ShowResults(const DemoWorkspace& workspace)
