@@ -7,6 +7,8 @@
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
 
+#include "LoggingCounters.h"
+#include "QueueBudget.h"
 #include "SettingsWatcher.h"
 
 namespace ozr::logging
@@ -35,7 +37,14 @@ Logger::Logger(boost::asio::io_context& ioContext, std::string configFilePath,
     }
 }
 
-Logger::~Logger() = default;
+// What was never delivered no longer waits.
+Logger::~Logger()
+{
+    for (const auto& message : queued)
+    {
+        g_queueBudget.GiveBack(*message);
+    }
+}
 
 // Inside one of this logger's own deliveries the message is delivered at once, nested, before the outer
 // delivery goes on. Otherwise it joins the queue; the first message after a task took the queue
@@ -48,12 +57,17 @@ void Logger::Log(std::shared_ptr<Message const> message)
         return;
     }
     bool dispatchDelivery = false;
+    bool dropped = false;
     std::shared_ptr<Logger> next;
     {
         const LockGuard<Mutex> lock(queueMutex);
         if (successor)
         {
             next = successor;
+        }
+        else if (!g_queueBudget.TryCharge(*message))
+        {
+            dropped = true;
         }
         else
         {
@@ -64,6 +78,10 @@ void Logger::Log(std::shared_ptr<Message const> message)
     if (next)
     {
         next->Log(std::move(message));
+    }
+    else if (dropped)
+    {
+        AddTo(g_loggingCounters.queueDropped);
     }
     else if (dispatchDelivery)
     {
@@ -222,6 +240,7 @@ std::exception_ptr Logger::DeliverQueued()
     std::exception_ptr firstFailure;
     for (auto& message : delivering)
     {
+        g_queueBudget.GiveBack(*message);
         try
         {
             Deliver(std::move(message));

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "DetachedWorker.h"
+#include "QueueBudget.h"
 #include "ZoneTable.h"
 #include "ozr/logging/LoggerManager.h"
 #include "ozr/logging/appender/file/ConfigProvider.h"
@@ -143,6 +144,7 @@ void LoggerManager::UnlockAllInChild()
         manager->forkedWithoutStart = true;
     }
     new (&g_managersMutex) Mutex();
+    g_queueBudget.ForgetAllCharged();
 }
 
 }  // namespace ozr::logging

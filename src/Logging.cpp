@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "LoggingCounters.h"
+#include "QueueBudget.h"
 #include "RegisteredLogger.h"
 #include "ZoneFilter.h"
 #include "ozr/logging/DateTimeProvider.h"
@@ -57,6 +58,11 @@ void InitialiseLogging(const char* zone)
 void ShutdownLogging(const char* zone)
 {
     GetLoggerManager().ShutdownLogger(zone);
+}
+
+void SetLoggingQueueLimit(std::size_t bytes)
+{
+    g_queueBudget.SetLimit(bytes);
 }
 
 void SetLoggingVerbosity(Severity verbosity, const char* zone)

@@ -20,6 +20,7 @@ struct LoggingCounters
     std::atomic<std::uint64_t> syslogDatagramsSent{0};
     std::atomic<std::uint64_t> syslogMessagesDropped{0};
     std::atomic<std::uint64_t> workerExceptions{0};
+    std::atomic<std::uint64_t> queueDropped{0};
 };
 
 inline LoggingCounters g_loggingCounters;

@@ -28,7 +28,8 @@ LoggingStatistics GetLoggingStatistics()
                              read(counters.syslogDatagramsSent),
                              read(counters.syslogMessagesDropped),
                              read(counters.consoleLinesDropped),
-                             read(counters.workerExceptions)};
+                             read(counters.workerExceptions),
+                             read(counters.queueDropped)};
 }
 
 }  // namespace ozr::logging

@@ -72,6 +72,37 @@ TEST_F(LifecycleTest, MessagesLoggedBeforeTheFirstInitialiseAreWrittenOnceAWorke
     EXPECT_THAT(Texts(capture.Lines()), ElementsAre("net line"));
 }
 
+// With no worker yet, nothing drains the queue: at its bound verbose calls are dropped and counted,
+// while errors logged during the overload still find room in the reserve; all that was queued is written
+// once a worker runs.
+TEST_F(LifecycleTest, AQueueAtItsBoundDropsVerboseCallsAndKeepsRoomForErrors)
+{
+    SetLoggingQueueLimit(256 * 1024);
+    SetLoggingVerbosity(Severity::Trace, "Busy");
+    const std::string filler(900, 'f');
+    for (int number = 0; number < 2000; ++number)  // about 2 MiB, far beyond the bound
+    {
+        ToLog("Busy", Severity::Info, __FILE__, __LINE__, 1, "info %d %s", number, filler.c_str());
+    }
+    for (int number = 0; number < 20; ++number)
+    {
+        ToLog("Busy", Severity::Error, __FILE__, __LINE__, 1, "error %d", number);
+    }
+    const LoggingStatistics overloaded = GetLoggingStatistics();
+    InitialiseLogging("Busy");
+    ShutdownLogging("Busy");
+
+    const std::vector<std::string> texts = Texts(ReadLines(LogFile("Busy")));
+    EXPECT_GT(overloaded.queueDropped, 1500U);
+    EXPECT_EQ(texts.size() + overloaded.queueDropped, 2020U) << "every call is written or counted";
+    ASSERT_GE(texts.size(), 20U);
+    for (int number = 0; number < 20; ++number)
+    {
+        EXPECT_EQ(texts[texts.size() - 20 + number], "error " + std::to_string(number));
+    }
+    EXPECT_EQ(GetLoggingStatistics().queueDropped, overloaded.queueDropped);
+}
+
 TEST_F(LifecycleTest, OneWorkerRunsWhileAnyZoneIsActiveAndNoneAfterwards)
 {
     std::thread([] {}).join();  // a sanitizer starts its helper thread with the process's first thread

@@ -6,6 +6,7 @@
 // the application. Records keep the caller's zone pointer, so a zone text must stay valid until its zone
 // has been shut down: string literals do.
 
+#include <cstddef>
 #include <cstdint>
 
 #include "ozr/logging/Export.h"
@@ -59,7 +60,14 @@ struct LoggingStatistics
     std::uint64_t consoleLinesDropped;  // a failed write to standard output, beyond the bound of what
                                         // waits for a full one, or still waiting when a flush gave up
     std::uint64_t workerExceptions;     // exceptions that escaped a task on the worker (an appender's)
+    std::uint64_t queueDropped;         // accepted calls dropped because the queue was at its bound
 };
+
+// Bounds the memory of messages waiting for the worker, all loggers together (default 64 MiB; 0: no
+// bound). A call that finds the bound reached is dropped and counted in `queueDropped`; the caller never
+// waits. Error and Print messages may go beyond it by a quarter of it, so that an overload of verbose
+// lines does not cost the error that explains it. Affects the messages queued from now on.
+OZR_LOGGING_API void SetLoggingQueueLimit(std::size_t bytes);
 
 OZR_LOGGING_API LoggingStatistics GetLoggingStatistics();
 
