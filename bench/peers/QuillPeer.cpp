@@ -1,3 +1,5 @@
+#include <cstdio>
+
 #include "quill/Backend.h"
 #include "quill/Frontend.h"
 #include "quill/LogMacros.h"
@@ -44,6 +46,7 @@ public:
     {
         logger->flush_log();
         quill::Backend::stop();
+        std::fflush(stdout);  // the console sink writes through stdio, which may still hold the last line
     }
 
 private:
