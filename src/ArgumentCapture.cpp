@@ -136,10 +136,10 @@ private:
 
 // Appends one conversion formatted by snprintf: into a stack buffer, or straight into `text` when long.
 template <typename... Values>
-bool AppendFormatted(std::string& text, const char* spec, Values... values)
+bool AppendFormatted(std::string& text, const char* directive, Values... values)
 {
     char buffer[256];
-    const int length = std::snprintf(buffer, sizeof buffer, spec, values...);
+    const int length = std::snprintf(buffer, sizeof buffer, directive, values...);
     if (length < 0)
     {
         return false;
@@ -152,29 +152,29 @@ bool AppendFormatted(std::string& text, const char* spec, Values... values)
     }
     const std::size_t start = text.size();
     text.resize(start + size + 1);
-    std::snprintf(text.data() + start, size + 1, spec, values...);
+    std::snprintf(text.data() + start, size + 1, directive, values...);
     text.resize(start + size);
     return true;
 }
 
-// Passes the "*" width and precision before the value, as the spec reads them.
+// Passes the "*" width and precision before the value, as the directive reads them.
 template <typename... Values>
-bool AppendConversion(std::string& text, const char* spec, const Conversion& conversion, int width,
+bool AppendConversion(std::string& text, const char* directive, const Conversion& conversion, int width,
                       int precision, Values... values)
 {
     if (conversion.widthFromArgument && conversion.precisionFromArgument)
     {
-        return AppendFormatted(text, spec, width, precision, values...);
+        return AppendFormatted(text, directive, width, precision, values...);
     }
     if (conversion.widthFromArgument)
     {
-        return AppendFormatted(text, spec, width, values...);
+        return AppendFormatted(text, directive, width, values...);
     }
     if (conversion.precisionFromArgument)
     {
-        return AppendFormatted(text, spec, precision, values...);
+        return AppendFormatted(text, directive, precision, values...);
     }
-    return AppendFormatted(text, spec, values...);
+    return AppendFormatted(text, directive, values...);
 }
 
 template <typename Integer>
@@ -198,8 +198,8 @@ void AppendPlain(std::string& text, char conversion, Value value)
 }
 
 template <typename Value>
-bool AppendValue(std::string& text, const char* spec, const Conversion& conversion, int width, int precision,
-                 ByteReader& reader)
+bool AppendValue(std::string& text, const char* directive, const Conversion& conversion, int width,
+                 int precision, ByteReader& reader)
 {
     const auto value = reader.Take<Value>();
     if constexpr (std::is_integral_v<Value>)
@@ -210,11 +210,11 @@ bool AppendValue(std::string& text, const char* spec, const Conversion& conversi
             return true;
         }
     }
-    return AppendConversion(text, spec, conversion, width, precision, value);
+    return AppendConversion(text, directive, conversion, width, precision, value);
 }
 
-bool AppendString(std::string& text, const char* spec, const Conversion& conversion, int width, int precision,
-                  ByteReader& reader)
+bool AppendString(std::string& text, const char* directive, const Conversion& conversion, int width,
+                  int precision, ByteReader& reader)
 {
     std::size_t length = 0;
     const char* const string = reader.TakeString(length);
@@ -227,47 +227,47 @@ bool AppendString(std::string& text, const char* spec, const Conversion& convers
         text.append(string, length);
         return true;
     }
-    return AppendConversion(text, spec, conversion, width, precision, string);
+    return AppendConversion(text, directive, conversion, width, precision, string);
 }
 
 // %m: snprintf reads errno, set to the captured value for the call. The 0 passed is never read.
-bool AppendErrno(std::string& text, const char* spec, const Conversion& conversion, int width, int precision,
-                 int capturedErrno)
+bool AppendErrno(std::string& text, const char* directive, const Conversion& conversion, int width,
+                 int precision, int capturedErrno)
 {
     const int savedErrno = errno;
     errno = capturedErrno;
-    const bool formatted = AppendConversion(text, spec, conversion, width, precision, 0);
+    const bool formatted = AppendConversion(text, directive, conversion, width, precision, 0);
     errno = savedErrno;
     return formatted;
 }
 
-bool AppendArgument(std::string& text, const char* spec, const Conversion& conversion, int width,
+bool AppendArgument(std::string& text, const char* directive, const Conversion& conversion, int width,
                     int precision, int capturedErrno, ByteReader& reader)
 {
     switch (conversion.argument)
     {
         case ArgumentKind::None:
-            return AppendErrno(text, spec, conversion, width, precision, capturedErrno);
+            return AppendErrno(text, directive, conversion, width, precision, capturedErrno);
         case ArgumentKind::Int:
-            return AppendValue<int>(text, spec, conversion, width, precision, reader);
+            return AppendValue<int>(text, directive, conversion, width, precision, reader);
         case ArgumentKind::UnsignedInt:
-            return AppendValue<unsigned int>(text, spec, conversion, width, precision, reader);
+            return AppendValue<unsigned int>(text, directive, conversion, width, precision, reader);
         case ArgumentKind::Long:
-            return AppendValue<long>(text, spec, conversion, width, precision, reader);
+            return AppendValue<long>(text, directive, conversion, width, precision, reader);
         case ArgumentKind::UnsignedLong:
-            return AppendValue<unsigned long>(text, spec, conversion, width, precision, reader);
+            return AppendValue<unsigned long>(text, directive, conversion, width, precision, reader);
         case ArgumentKind::LongLong:
-            return AppendValue<long long>(text, spec, conversion, width, precision, reader);
+            return AppendValue<long long>(text, directive, conversion, width, precision, reader);
         case ArgumentKind::UnsignedLongLong:
-            return AppendValue<unsigned long long>(text, spec, conversion, width, precision, reader);
+            return AppendValue<unsigned long long>(text, directive, conversion, width, precision, reader);
         case ArgumentKind::Double:
-            return AppendValue<double>(text, spec, conversion, width, precision, reader);
+            return AppendValue<double>(text, directive, conversion, width, precision, reader);
         case ArgumentKind::LongDouble:
-            return AppendValue<long double>(text, spec, conversion, width, precision, reader);
+            return AppendValue<long double>(text, directive, conversion, width, precision, reader);
         case ArgumentKind::String:
-            return AppendString(text, spec, conversion, width, precision, reader);
+            return AppendString(text, directive, conversion, width, precision, reader);
         case ArgumentKind::Pointer:
-            return AppendValue<void*>(text, spec, conversion, width, precision, reader);
+            return AppendValue<void*>(text, directive, conversion, width, precision, reader);
     }
     return false;
 }
@@ -277,9 +277,9 @@ bool AppendCapturedConversion(std::string& text, const ParsedFormat& format, con
 {
     const int width = conversion.widthFromArgument ? reader.Take<int>() : 0;
     const int precision = conversion.precisionFromArgument ? reader.Take<int>() : conversion.precision;
-    const char* const spec = format.Specs().data() + conversion.spec;
+    const char* const directive = format.Directives().data() + conversion.directive;
     return !reader.Failed() &&
-           AppendArgument(text, spec, conversion, width, precision, capturedErrno, reader) &&
+           AppendArgument(text, directive, conversion, width, precision, capturedErrno, reader) &&
            !reader.Failed();
 }
 

@@ -20,7 +20,7 @@ namespace ozr::logging
 // whose content changed keeps its first entry, and the other contents are not cached.
 //
 // Memory: the slots, plus one entry per format of at most MaxFormatLength characters (its text, its
-// literals, its specs and its conversions: a few hundred bytes for a typical format).
+// literals, its directives and its conversions: a few hundred bytes for a typical format).
 class FormatCache
 {
 public:

@@ -208,8 +208,8 @@ bool ParsedFormat::ParseConversion(const char*& position)
     ++position;
     usesErrno = usesErrno || conversion.conversion == 'm';
     conversion.plain = IsPlain(conversion, hasFlags, hasWidth, length);
-    conversion.spec = specs.size();
-    specs.append(start, position).push_back('\0');
+    conversion.directive = directives.size();
+    directives.append(start, position).push_back('\0');
     conversions.push_back(conversion);
     return true;
 }

@@ -28,8 +28,9 @@ enum class ArgumentKind : unsigned char
 struct Conversion
 {
     std::size_t literalEnd = 0;  // where the literal text before it ends in ParsedFormat::Literals()
-    std::size_t spec = 0;  // offset of its own NUL-terminated spec ("%-*.3lld") in ParsedFormat::Specs()
-    int precision = -1;    // a precision given as a number, else -1
+    std::size_t directive =
+        0;  // offset of its own NUL-terminated directive ("%-*.3lld") in ParsedFormat::Directives()
+    int precision = -1;  // a precision given as a number, else -1
     ArgumentKind argument = ArgumentKind::None;
     char conversion = '\0';  // d i u o x X c s p f F e E g G a A m
     bool widthFromArgument = false;
@@ -57,7 +58,7 @@ public:
     bool UsesErrno() const { return usesErrno; }
     const std::string& Text() const { return text; }
     const std::string& Literals() const { return literals; }
-    const std::string& Specs() const { return specs; }
+    const std::string& Directives() const { return directives; }
     const std::vector<Conversion>& Conversions() const { return conversions; }
 
 private:
@@ -65,7 +66,7 @@ private:
 
     std::string text;
     std::string literals;
-    std::string specs;
+    std::string directives;
     std::vector<Conversion> conversions;
     bool capturable = true;
     bool usesErrno = false;
