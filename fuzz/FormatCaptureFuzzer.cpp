@@ -21,6 +21,7 @@
 
 #include "ArgumentCapture.h"
 #include "FormatCache.h"
+#include "FuzzInput.h"
 #include "ParsedFormat.h"
 
 namespace
@@ -53,15 +54,7 @@ struct Argument
     int precision = -1;  // for a %s with a precision given as a number
 };
 
-template <typename T>
-T Take(std::string_view& input)
-{
-    T value{};
-    const std::size_t size = std::min(sizeof value, input.size());
-    std::memcpy(&value, input.data(), size);
-    input.remove_prefix(size);
-    return value;
-}
+using ozr::fuzzing::Take;
 
 // The argument type of a length modifier and conversion; false for a combination the C standard leaves
 // undefined or that is not captured (wide characters and strings, %n).

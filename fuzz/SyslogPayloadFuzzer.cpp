@@ -13,6 +13,7 @@
 #include <boost/asio/ip/host_name.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
 
+#include "FuzzInput.h"
 #include "ozr/logging/appender/syslog/Appender.h"
 
 namespace
@@ -27,15 +28,7 @@ public:
     std::filesystem::path GetApplicationExecutableDirectoryPath() const override { return {}; }
 };
 
-template <typename T>
-T Take(std::string_view& input)
-{
-    T value{};
-    const std::size_t size = std::min(sizeof value, input.size());
-    std::memcpy(&value, input.data(), size);
-    input.remove_prefix(size);
-    return value;
-}
+using ozr::fuzzing::Take;
 
 std::string_view TakeField(std::string_view& input)
 {

@@ -33,7 +33,6 @@ __thread RememberedZone rememberedZones[RememberedZoneCount] __attribute__((tls_
 
 }  // namespace zone_lookup
 
-using zone_lookup::IsDefaultZone;
 using zone_lookup::namesEpoch;
 using zone_lookup::RememberedSlot;
 

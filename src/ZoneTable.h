@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ZoneName.h"
 #include "ozr/logging/Severity.h"
 
 namespace ozr::logging
@@ -137,12 +138,6 @@ extern __thread RememberedZone rememberedZones[RememberedZoneCount]
 // Advanced whenever a zone text may change meaning: a zone shut down, a table made or destroyed.
 extern std::atomic<std::uint64_t> namesEpoch;
 
-// Null and the empty text both name the default zone.
-inline bool IsDefaultZone(const char* zone) noexcept
-{
-    return zone == nullptr || *zone == '\0';
-}
-
 // The C library's comparison is vectorised: a long name costs a few nanoseconds, not a byte at a time.
 inline bool SameText(const char* left, const char* right) noexcept
 {
@@ -168,7 +163,7 @@ public:
     // log call for a zone this thread asked for lately costs a few loads and no call.
     ZoneEntry* Find(const char* zone) const noexcept
     {
-        if (zone_lookup::IsDefaultZone(zone))
+        if (IsDefaultZone(zone))
         {
             return defaultZone.load(std::memory_order_acquire);
         }
