@@ -20,6 +20,16 @@ namespace
 // Queue memory kept between batches; what a burst grew beyond it is released after delivery.
 constexpr std::size_t RetainedQueueCapacity = 4096;
 
+bool ChargeQueued(const Message& message, bool always)
+{
+    if (always)
+    {
+        g_queueBudget.Charge(QueueBudget::ChargeOf(message));
+        return true;
+    }
+    return g_queueBudget.TryCharge(message);
+}
+
 }  // namespace
 
 Logger::Logger(boost::asio::io_context& ioContext, std::string configFilePath,
@@ -51,6 +61,16 @@ Logger::~Logger()
 // dispatches the next task.
 void Logger::Log(std::shared_ptr<Message const> message)
 {
+    Queue(std::move(message), true);
+}
+
+void Logger::LogQueuedRecord(std::shared_ptr<Message const> message)
+{
+    Queue(std::move(message), false);
+}
+
+void Logger::Queue(std::shared_ptr<Message const> message, bool bounded)
+{
     if (strand.running_in_this_thread())
     {
         Deliver(std::move(message));
@@ -65,7 +85,7 @@ void Logger::Log(std::shared_ptr<Message const> message)
         {
             next = successor;
         }
-        else if (!g_queueBudget.TryCharge(*message))
+        else if (!ChargeQueued(*message, !bounded))
         {
             dropped = true;
         }
@@ -77,7 +97,7 @@ void Logger::Log(std::shared_ptr<Message const> message)
     }
     if (next)
     {
-        next->Log(std::move(message));
+        next->Queue(std::move(message), bounded);
     }
     else if (dropped)
     {

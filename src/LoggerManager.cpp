@@ -3,12 +3,16 @@
 #include <array>
 #include <atomic>
 #include <future>
+#include <vector>
+
+#include <boost/asio/post.hpp>
 
 #include "AlternateSignalStack.h"
 #include "CrashFlush.h"
 #include "DetachedWorker.h"
 #include "FileSizeSignal.h"
 #include "LoggingCounters.h"
+#include "QueueDrainer.h"
 #include "RegisteredLogger.h"
 #include "ZoneTable.h"
 
@@ -43,13 +47,16 @@
 // A logger's queue lock is a leaf, held for no wait: taken alone by log calls and the worker, and under
 // the registry lock when a new logger takes over from the zone's previous one, one logger at a time.
 //
-// The zone table, each zone's published verbosity and `workerRunning` are atomics: log calls read them
-// without a lock. The registry lock orders the writers of the table and of `workerRunning`, and the
-// registering and withdrawing of a zone's logger; the verbosity of a registered logger is also replaced
-// without it (ZoneEntry::Update, from SetVerbosity and the settings watcher), by a compare-and-swap that
-// fails once another logger is registered. An accepted call to a registered zone while
-// a worker runs takes its logger from the thread's own memory (RecentLoggers), without the registry lock.
-// The worker takes none of these locks.
+// The list of thread queues (ThreadQueues.cpp) has a leaf lock: taken by a thread making its queue, by the
+// worker to copy the list and free a drained queue, and by GetLoggingStatistics, each holding no other.
+//
+// The zone table and each zone's published verbosity are atomics: log calls read them without a lock.
+// The registry lock orders the writers of the table, and the registering and withdrawing of a zone's
+// logger; the verbosity of a registered logger is also replaced without it (ZoneEntry::Update, from
+// SetVerbosity and the settings watcher), by a compare-and-swap that fails once another logger is
+// registered. An accepted call to a registered zone of the process-wide manager takes no lock at all: it
+// queues its record on its thread's queue, and the worker hands it to the zone's delivery target. The
+// worker takes none of these locks.
 
 namespace ozr::logging
 {
@@ -90,57 +97,6 @@ void RunIOContext(boost::asio::io_context& ioContext)
     RunUntilDone(ioContext);
     crash_flush::LeaveWorker();
 }
-
-// The loggers this thread logged to lately, by zone entry, so that an accepted call to a registered zone
-// finds its logger without the registry lock. A slot holds its logger weakly: the registry alone decides
-// how long a logger lives. It is used only while the entry still publishes the same generation (a full
-// shutdown withdraws it, a new logger brings a new one). While the weak reference can be locked, the
-// logger holds its entry, so no other entry can appear at that address meanwhile.
-struct RecentLogger
-{
-    const ZoneEntry* entry = nullptr;
-    std::uint32_t generation = 0;
-    std::weak_ptr<RegisteredLogger> logger;
-};
-
-class RecentLoggers
-{
-public:
-    ~RecentLoggers() { t_recentLoggersGone = true; }
-
-    // Null unless this thread is still allowed to remember (it is not being torn down).
-    static RecentLoggers* OfThisThread() noexcept { return t_recentLoggersGone ? nullptr : &t_recentLoggers; }
-
-    std::shared_ptr<RegisteredLogger> Find(const ZoneEntry& entry, std::uint32_t generation) const noexcept
-    {
-        const RecentLogger& slot = SlotOf(entry);
-        return slot.entry == &entry && slot.generation == generation ? slot.logger.lock() : nullptr;
-    }
-
-    void Remember(const ZoneEntry& entry, const std::shared_ptr<RegisteredLogger>& logger) noexcept
-    {
-        SlotOf(entry) = RecentLogger{&entry, logger->Generation(), logger};
-    }
-
-private:
-    static constexpr std::size_t SlotCount = 4;
-
-    static std::size_t SlotIndex(const ZoneEntry& entry) noexcept
-    {
-        return (reinterpret_cast<std::uintptr_t>(&entry) / alignof(ZoneEntry)) % SlotCount;
-    }
-    RecentLogger& SlotOf(const ZoneEntry& entry) noexcept { return slots[SlotIndex(entry)]; }
-    const RecentLogger& SlotOf(const ZoneEntry& entry) const noexcept { return slots[SlotIndex(entry)]; }
-
-    std::array<RecentLogger, SlotCount> slots;
-    // Set once the thread's copy is destroyed at thread exit; plain data, so still readable afterwards
-    // by log calls from other objects' destructors.
-    static thread_local bool t_recentLoggersGone;
-    static thread_local RecentLoggers t_recentLoggers;
-};
-
-thread_local bool RecentLoggers::t_recentLoggersGone = false;
-thread_local RecentLoggers RecentLoggers::t_recentLoggers;
 
 }  // namespace
 
@@ -189,6 +145,7 @@ LoggerManager::~LoggerManager()
         {
             // The registry lets go of its loggers too: each refers to its entry, so they must not be left
             // in the entries.
+            StopDrainer();
             DetachedWorker worker = DetachWorker(true);
             lock.Unlock();
             worker.Drain();
@@ -245,6 +202,7 @@ void LoggerManager::ShutdownLogger(char const* zone)
             return;
         }
     }
+    StopDrainer();
     DetachedWorker worker = DetachWorker(true);
     appenderManager->ShutdownGlobalAppenders();
     lock.Unlock();
@@ -273,17 +231,6 @@ std::shared_ptr<RegisteredLogger> LoggerManager::GetLoggerAccepting(char const* 
     {
         return nullptr;
     }
-    RecentLoggers* recent = RecentLoggers::OfThisThread();
-    if (entry != nullptr && recent != nullptr && workerRunning.load(std::memory_order_acquire))
-    {
-        if (const std::uint32_t generation = entry->AcceptingGeneration(severity); generation != 0)
-        {
-            if (auto logger = recent->Find(*entry, generation))
-            {
-                return logger;
-            }
-        }
-    }
     const LockGuard<RecursiveMutex> lock(mutex);
     if (exited)
     {
@@ -296,18 +243,6 @@ std::shared_ptr<RegisteredLogger> LoggerManager::GetLoggerAccepting(char const* 
     if (logger->GetVerbosity() < severity)
     {
         return nullptr;
-    }
-    if (threads.empty())
-    {
-        if (messagesWithoutWorker >= MaxMessagesWithoutWorker)
-        {
-            return nullptr;
-        }
-        ++messagesWithoutWorker;
-    }
-    else if (recent != nullptr)
-    {
-        recent->Remember(*zones->Find(zone), logger);
     }
     return logger;
 }
@@ -330,12 +265,36 @@ void LoggerManager::Flush()
         {
             return;
         }
-        const std::shared_ptr<void> done(nullptr, [flushed](void*) { flushed->set_value(); });
-        for (const auto& entry : zones->Entries())
+        std::shared_ptr<void> done(nullptr, [flushed](void*) { flushed->set_value(); });
+        if (drainer)
         {
-            if (entry->logger)
+            // The worker first delivers what threads queued, so the flushes follow it.
+            std::vector<std::shared_ptr<RegisteredLogger>> loggers;
+            for (const auto& entry : zones->Entries())
             {
-                entry->logger->Flush(done);
+                if (entry->logger)
+                {
+                    loggers.push_back(entry->logger);
+                }
+            }
+            boost::asio::post(*ioContext,
+                              [this, loggers = std::move(loggers), done = std::move(done)]
+                              {
+                                  drainer->DrainAll();
+                                  for (const auto& logger : loggers)
+                                  {
+                                      logger->Flush(done);
+                                  }
+                              });
+        }
+        else
+        {
+            for (const auto& entry : zones->Entries())
+            {
+                if (entry->logger)
+                {
+                    entry->logger->Flush(done);
+                }
             }
         }
     }
@@ -351,11 +310,13 @@ const std::shared_ptr<RegisteredLogger>& LoggerManager::FindOrMakeLogger(char co
         std::string configFilePath = configLocator->GetZoneConfigFilePath(zone);
         auto appenders = appenderManager->GetAppenders(zone);
         auto logger = std::make_shared<Logger>(*ioContext, std::move(configFilePath), std::move(appenders));
-        if (const auto previous = entry.latestLogger.lock())
+        // The predecessor's takeover task holds it until the worker is done with it.
+        if (entry.latestLogger)
         {
-            logger->TakeOverFrom(*previous);
+            logger->TakeOverFrom(*entry.latestLogger);
         }
         entry.latestLogger = logger;
+        entry.SetDeliveryTarget(logger.get());
         lastGeneration = lastGeneration == UINT32_MAX ? 1 : lastGeneration + 1;
         auto registered =
             std::make_shared<RegisteredLogger>(std::move(logger), entry.shared_from_this(), lastGeneration);
@@ -374,10 +335,12 @@ void LoggerManager::Initialise()
     {
         threads.emplace_back(&RunIOContext, std::ref(*ioContext));
     }
-    messagesWithoutWorker = 0;
     forkedWithoutStart = false;
-    workerRunning.store(true, std::memory_order_release);
     appenderManager->LoadGlobalAppenders();
+    if (drainer)
+    {
+        drainer->Start();
+    }
     if (listensForCrashFlushes)
     {
         StartCrashFlushListener();
@@ -411,6 +374,10 @@ bool LoggerManager::TryFlushFromWorker(const std::shared_ptr<void>& done)
         return false;
     }
     const LockGuard<RecursiveMutex> lock(mutex, std::adopt_lock);
+    if (drainer)
+    {
+        drainer->DrainAll();
+    }
     for (const auto& entry : zones->Entries())
     {
         if (entry->logger)
@@ -427,8 +394,6 @@ LoggerManager::DetachedWorker LoggerManager::DetachWorker(bool releaseLoggers)
 {
     DetachedWorker worker{std::move(workGuard), std::move(threads), {}, std::move(crashFlushListener)};
     threads.clear();
-    workerRunning.store(false, std::memory_order_release);
-    messagesWithoutWorker = 0;
     for (const auto& entry : zones->Entries())
     {
         entry->Withdraw();
@@ -449,7 +414,28 @@ void LoggerManager::RunTasksLeftQueued()
         return;  // exit() called from a task: the context cannot be run again from inside itself
     }
     ioContext->restart();
+    if (drainer)
+    {
+        drainer->DrainAll();
+    }
     RunUntilDone(*ioContext);
+}
+
+// Registry lock held: the worker delivers what threads queued and then leaves the context to run out of
+// work. Never in a forked child that has not left its parent's state: the context is the parent's.
+void LoggerManager::StopDrainer()
+{
+    if (drainer && !forkedFromParent)
+    {
+        drainer->Stop();
+    }
+}
+
+// Once, for the process-wide manager, before log calls can find its zones.
+void LoggerManager::TakeThreadQueues()
+{
+    const LockGuard<RecursiveMutex> lock(mutex);
+    drainer = std::make_unique<QueueDrainer>(*ioContext);
 }
 
 }  // namespace ozr::logging

@@ -62,6 +62,7 @@ void LoggerManager::DrainAtExit() noexcept
         }
         // The entries are withdrawn: every later log call reaches the registry and is dropped there, and
         // GetLogger hands out LoggerAfterExit(). The loggers stay registered, unreleased.
+        StopDrainer();
         DetachedWorker worker = DetachWorker(false);
         const bool ownMessagesQueued = !forkedWithoutStart;
         lock.Unlock();
@@ -84,6 +85,7 @@ LoggerManager& GetLoggerManager()
     static LoggerManager* const manager = []
     {
         auto* made = new LoggerManager();
+        made->TakeThreadQueues();
         g_processZones.store(made->zones.get(), std::memory_order_release);
         g_processManager.store(made, std::memory_order_release);
         std::atexit(&DrainProcessManagerAtExit);

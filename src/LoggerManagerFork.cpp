@@ -21,6 +21,8 @@
 
 #include "DetachedWorker.h"
 #include "QueueBudget.h"
+#include "QueueDrainer.h"
+#include "ThreadQueues.h"
 #include "ZoneTable.h"
 #include "ozr/logging/LoggerManager.h"
 #include "ozr/logging/appender/file/ConfigProvider.h"
@@ -77,10 +79,15 @@ void LoggerManager::LeaveParentStateIfForked()
     {
         return;
     }
+    const bool drainsThreadQueues = drainer != nullptr;
     AbandonParentState();
     ioContext = std::make_unique<boost::asio::io_context>();
     appenderManager =
         std::make_unique<appender::Manager>(*ioContext, *applicationInfoProvider, *configLocator);
+    if (drainsThreadQueues)
+    {
+        drainer = std::make_unique<QueueDrainer>(*ioContext);
+    }
 }
 
 // Sets the parent's context, worker handle, loggers and appenders aside without releasing any of them.
@@ -90,13 +97,17 @@ void LoggerManager::AbandonParentState()
     DetachedWorker parentWorker = DetachWorker(true);
     for (const auto& entry : zones->Entries())
     {
-        entry->latestLogger.reset();  // the child's loggers must not wait for the parent's
+        // The child's loggers must not wait for the parent's, nor its records go to them.
+        entry->SetDeliveryTarget(nullptr);
+        abandoned.push_back(std::move(entry->latestLogger));
+        entry->latestLogger.reset();
     }
     abandoned.insert(abandoned.end(), parentWorker.loggers.begin(), parentWorker.loggers.end());
     abandoned.push_back(std::make_shared<std::deque<std::thread>>(std::move(parentWorker.threads)));
     abandoned.push_back(std::shared_ptr<void>(std::move(parentWorker.crashFlushListener)));
     abandoned.push_back(std::shared_ptr<void>(std::move(parentWorker.guard)));
     abandoned.push_back(std::shared_ptr<void>(std::move(appenderManager)));
+    abandoned.push_back(std::shared_ptr<void>(std::move(drainer)));
     abandoned.push_back(std::shared_ptr<void>(std::move(ioContext)));
     forkedFromParent = false;
 }
@@ -140,10 +151,15 @@ void LoggerManager::UnlockAllInChild()
         new (&manager->mutex) RecursiveMutex();
         new (&manager->lifecycleMutex) Mutex();
         manager->forkedFromParent = true;
-        manager->workerRunning.store(false, std::memory_order_relaxed);
         manager->forkedWithoutStart = true;
+        // Every log call reaches the registry, which leaves the parent's state first.
+        for (const auto& entry : manager->zones->Entries())
+        {
+            entry->Withdraw();
+        }
     }
     new (&g_managersMutex) Mutex();
+    thread_queues::AbandonInChild();
     g_queueBudget.ForgetAllCharged();
 }
 

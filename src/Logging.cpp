@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "EnqueueCall.h"
 #include "LoggingCounters.h"
 #include "QueueBudget.h"
 #include "RegisteredLogger.h"
@@ -86,16 +87,20 @@ private:
     std::va_list& args;
 };
 
-// The part of a log call that the zone's published verbosity did not reject at once. Kept out of ToLog,
-// so that a rejected call pays for none of its registers and stack.
-__attribute__((noinline)) void LogUnlessRejected(const char* zone, Severity severity, const char* file,
-                                                 unsigned int line, unsigned long threadId, const char* fmt,
-                                                 std::va_list& args) __attribute__((format(printf, 6, 0)));
-void LogUnlessRejected(const char* zone, Severity severity, const char* file, unsigned int line,
-                       unsigned long threadId, const char* fmt, std::va_list& args)
+// The registry's way, for a zone without a registered logger that accepts (made here when missing) and
+// for a thread that has ended: the record is built here and handed to the logger.
+void LogThroughRegistry(const char* zone, Severity severity, const char* file, unsigned int line,
+                        unsigned long threadId, const char* fmt, std::va_list& args)
+    __attribute__((format(printf, 6, 0)));
+void LogThroughRegistry(const char* zone, Severity severity, const char* file, unsigned int line,
+                        unsigned long threadId, const char* fmt, std::va_list& args)
 {
     const std::shared_ptr<RegisteredLogger> logger = GetLoggerManager().GetLoggerAccepting(zone, severity);
     if (!logger)
+    {
+        return;
+    }
+    if (EnqueueCall(logger->Entry(), severity, file, line, threadId, fmt, args) != Enqueued::NoQueue)
     {
         return;
     }
@@ -108,19 +113,37 @@ void LogUnlessRejected(const char* zone, Severity severity, const char* file, un
     }
 }
 
+// The part of a log call that the zone's published verbosity did not reject at once. Kept out of ToLog,
+// so that a rejected call pays for none of its registers and stack.
+__attribute__((noinline)) void LogUnlessRejected(const ZoneEntry* entry, const char* zone, Severity severity,
+                                                 const char* file, unsigned int line, unsigned long threadId,
+                                                 const char* fmt, std::va_list& args)
+    __attribute__((format(printf, 7, 0)));
+void LogUnlessRejected(const ZoneEntry* entry, const char* zone, Severity severity, const char* file,
+                       unsigned int line, unsigned long threadId, const char* fmt, std::va_list& args)
+{
+    if (entry != nullptr && entry->AcceptingGeneration(severity) != 0 &&
+        EnqueueCall(*entry, severity, file, line, threadId, fmt, args) != Enqueued::NoQueue)
+    {
+        return;
+    }
+    LogThroughRegistry(zone, severity, file, line, threadId, fmt, args);
+}
+
 }  // namespace
 
 void ToLog(const char* zone, Severity severity, const char* file, unsigned int line, unsigned long threadId,
            const char* fmt, ...)
 {
-    if (ZoneRejects(zone, severity))
+    const ZoneEntry* const entry = FindProcessZone(zone);
+    if (entry != nullptr && entry->Rejects(severity))
     {
         return;
     }
     std::va_list args;
     va_start(args, fmt);
     const ArgumentsEnd end(args);
-    LogUnlessRejected(zone, severity, file, line, threadId, fmt, args);
+    LogUnlessRejected(entry, zone, severity, file, line, threadId, fmt, args);
 }
 
 }  // namespace ozr::logging

@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "LoggingCounters.h"
+#include "ThreadQueues.h"
 #include "ozr/logging/LoggerManager.h"
 #include "ozr/logging/Logging.h"
 
@@ -20,7 +21,7 @@ LoggingStatistics GetLoggingStatistics()
     const auto read = [](const std::atomic<std::uint64_t>& counter)
     { return counter.load(std::memory_order_relaxed); };
     const LoggingCounters& counters = g_loggingCounters;
-    return LoggingStatistics{read(counters.accepted),
+    return LoggingStatistics{read(counters.accepted) + thread_queues::Accepted(),
                              read(counters.fileLinesWritten),
                              read(counters.fileLinesDropped),
                              read(counters.rotations),
@@ -29,7 +30,8 @@ LoggingStatistics GetLoggingStatistics()
                              read(counters.syslogMessagesDropped),
                              read(counters.consoleLinesDropped),
                              read(counters.workerExceptions),
-                             read(counters.queueDropped)};
+                             read(counters.queueDropped),
+                             read(counters.formatFailures)};
 }
 
 }  // namespace ozr::logging

@@ -1,11 +1,12 @@
 #include "ozr/logging/MessageBuilder.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "FormatText.h"
 #include "RecordPool.h"
+#include "TextTrim.h"
 
 namespace ozr::logging
 {
@@ -29,16 +30,6 @@ int FormatInto(char* buffer, std::size_t size, const char* fmt, std::va_list& ar
     return length;
 }
 
-// The length of the text without its trailing control characters; the first character always stays.
-std::size_t TrimmedLength(const char* text, std::size_t length)
-{
-    while (length > 1 && std::iscntrl(static_cast<unsigned char>(text[length - 1])))
-    {
-        --length;
-    }
-    return length;
-}
-
 // Copies into the string's own buffer when it is large enough, as a recycled record's usually is; else
 // into a new buffer of the exact size, not the doubled one that assign would grow the string to.
 void AssignText(std::string& target, const char* text, std::size_t length)
@@ -51,8 +42,8 @@ void AssignText(std::string& target, const char* text, std::size_t length)
     target.assign(text, length);
 }
 
-// The formatted, trimmed text; false when the text is empty or the format is rejected.
-bool FormatText(std::string& text, const char* fmt, std::va_list& args) __attribute__((format(printf, 2, 0)));
+}  // namespace
+
 bool FormatText(std::string& text, const char* fmt, std::va_list& args)
 {
     char buffer[StackTextCapacity];
@@ -75,6 +66,9 @@ bool FormatText(std::string& text, const char* fmt, std::va_list& args)
     text.resize(TrimmedLength(text.data(), size));
     return true;
 }
+
+namespace
+{
 
 // Assigns the file-name component of a "/"-separated path, as std::filesystem::path::filename gives it
 // (empty for an empty path, a root or a trailing "/"), without building a path: that would cost five

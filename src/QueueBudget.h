@@ -31,31 +31,49 @@ public:
     // False, charging nothing, when `message` does not fit.
     bool TryCharge(const Message& message) noexcept
     {
-        const std::size_t bound = limit.load(std::memory_order_relaxed);
-        const std::size_t charge = ChargeOf(message);
-        const std::size_t before = used.fetch_add(charge, std::memory_order_relaxed);
-        if (bound == 0 || before + charge <= bound + (MayUseReserve(message.severity) ? bound / 4 : 0))
-        {
-            return true;
-        }
-        used.fetch_sub(charge, std::memory_order_relaxed);
-        return false;
+        return TryCharge(ChargeOf(message), MayUseReserve(message.severity)) != Charged::No;
     }
 
-    void GiveBack(const Message& message) noexcept
+    void GiveBack(const Message& message) noexcept { GiveBack(ChargeOf(message)); }
+
+    enum class Charged
     {
-        used.fetch_sub(ChargeOf(message), std::memory_order_relaxed);
+        No,
+        WithinBound,
+        FromReserve,  // only because `mayUseReserve` allowed it
+    };
+
+    // Charges `bytes` unless they do not fit; the reserve counts only with `mayUseReserve`.
+    Charged TryCharge(std::size_t bytes, bool mayUseReserve) noexcept
+    {
+        const std::size_t bound = limit.load(std::memory_order_relaxed);
+        const std::size_t before = used.fetch_add(bytes, std::memory_order_relaxed);
+        if (bound == 0 || before + bytes <= bound)
+        {
+            return Charged::WithinBound;
+        }
+        if (mayUseReserve && before + bytes <= bound + bound / 4)
+        {
+            return Charged::FromReserve;
+        }
+        used.fetch_sub(bytes, std::memory_order_relaxed);
+        return Charged::No;
+    }
+
+    // Charges `bytes` whatever the bound.
+    void Charge(std::size_t bytes) noexcept { used.fetch_add(bytes, std::memory_order_relaxed); }
+
+    void GiveBack(std::size_t bytes) noexcept { used.fetch_sub(bytes, std::memory_order_relaxed); }
+
+    static bool MayUseReserve(Severity severity) noexcept
+    {
+        return severity == Severity::Error || severity == Severity::Print;
     }
 
     // In a forked child: the parent's queued records are never delivered there.
     void ForgetAllCharged() noexcept { used.store(0, std::memory_order_relaxed); }
 
 private:
-    static bool MayUseReserve(Severity severity) noexcept
-    {
-        return severity == Severity::Error || severity == Severity::Print;
-    }
-
     std::atomic<std::size_t> limit{DefaultLimit};
     // Its own cache line: log calls and the worker write it.
     alignas(64) std::atomic<std::size_t> used{0};

@@ -35,6 +35,8 @@ public:
     // outlives every record. Null for the default zone.
     const char* ZoneName() const noexcept { return entry->Key() ? entry->Key()->c_str() : nullptr; }
 
+    const ZoneEntry& Entry() const noexcept { return *entry; }
+
     // The zone was initialised again.
     void Reactivate() noexcept;
 

@@ -29,9 +29,10 @@ namespace zone_lookup
 {
 
 std::atomic<std::uint64_t> namesEpoch{1};
-__thread RememberedZone rememberedZones[RememberedZoneCount] __attribute__((tls_model("initial-exec")));
 
 }  // namespace zone_lookup
+
+__thread ThreadState t_threadState __attribute__((tls_model("initial-exec")));
 
 using zone_lookup::namesEpoch;
 using zone_lookup::RememberedSlot;

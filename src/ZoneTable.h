@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ThreadState.h"
 #include "ZoneName.h"
 #include "ozr/logging/Severity.h"
 
@@ -74,9 +75,18 @@ public:
 
     // The registered logger, empty while none is. Guarded by the registry lock.
     std::shared_ptr<RegisteredLogger> logger;
-    // The zone's latest logger, which may outlive its registration with messages still to deliver: the
-    // zone's next logger takes over from it. Guarded by the registry lock.
-    std::weak_ptr<Logger> latestLogger;
+    // The zone's latest logger, which outlives its registration: queued records of the zone go to it, and
+    // the zone's next logger takes over from it. Guarded by the registry lock.
+    std::shared_ptr<Logger> latestLogger;
+
+    // The worker, any time: the logger that the zone's queued records go to, null before the first.
+    Logger* DeliveryTarget() const noexcept { return deliveryTarget.load(std::memory_order_acquire); }
+    // Registry lock held, with `latestLogger`. The logger it replaces must stay alive until the worker has
+    // finished the task it may be running.
+    void SetDeliveryTarget(Logger* logger) noexcept
+    {
+        deliveryTarget.store(logger, std::memory_order_release);
+    }
 
 private:
     static std::uint64_t Pack(std::uint32_t generation, Severity verbosity) noexcept
@@ -94,6 +104,7 @@ private:
 
     const ZoneTable& table;
     const std::optional<std::string> key;
+    std::atomic<Logger*> deliveryTarget{nullptr};
     // The registered logger's generation (high half, 0 for none) and its verbosity (low half), in one
     // word so that a reader never pairs one logger's verbosity with another's registration.
     std::atomic<std::uint64_t> state{0};
@@ -118,23 +129,6 @@ private:
 namespace zone_lookup
 {
 
-// What one thread last found, by zone text address; valid while `namesEpoch` holds `epoch`. Plain data,
-// zero before the thread's first lookup (epochs start at 1).
-struct RememberedZone
-{
-    const char* zone;
-    ZoneEntry* entry;
-    std::uint64_t epoch;
-};
-constexpr std::size_t RememberedZoneCount = 4;
-
-// Initial-exec: read at a fixed offset from the thread pointer, without a call. The 96 bytes come from
-// the static TLS space that the C library sets aside for libraries loaded later, should the application
-// load this one at run time. `__thread` rather than thread_local: plain data needs no initialisation, and
-// other files then reach it without first asking for the thread's initialisation function.
-extern __thread RememberedZone rememberedZones[RememberedZoneCount]
-    __attribute__((tls_model("initial-exec")));
-
 // Advanced whenever a zone text may change meaning: a zone shut down, a table made or destroyed.
 extern std::atomic<std::uint64_t> namesEpoch;
 
@@ -146,7 +140,8 @@ inline bool SameText(const char* left, const char* right) noexcept
 
 inline RememberedZone& RememberedSlot(const char* zone) noexcept
 {
-    return rememberedZones[(reinterpret_cast<std::uintptr_t>(zone) >> 3) % RememberedZoneCount];
+    return t_threadState
+        .zones[(reinterpret_cast<std::uintptr_t>(zone) >> 3) % ThreadState::RememberedZoneCount];
 }
 
 }  // namespace zone_lookup
@@ -167,7 +162,7 @@ public:
         {
             return defaultZone.load(std::memory_order_acquire);
         }
-        const zone_lookup::RememberedZone& remembered = zone_lookup::RememberedSlot(zone);
+        const RememberedZone& remembered = zone_lookup::RememberedSlot(zone);
         if (remembered.zone == zone &&
             remembered.epoch == zone_lookup::namesEpoch.load(std::memory_order_acquire) &&
             &remembered.entry->Table() == this &&

@@ -238,8 +238,9 @@ TEST_F(LifecycleTest, RestartsAfterAFullShutdownAndDeliversWhatWasQueuedMeanwhil
     EXPECT_THAT(Texts(capture.Lines()), ElementsAre("first run"));
 
     // One thread's lines keep their order while another thread restarts the worker under it again and
-    // again: the zone's loggers of successive runs deliver one after the other. Lines beyond
-    // MaxMessagesWithoutWorker may be dropped.
+    // again: the zone's loggers of successive runs deliver one after the other. Lines beyond the queue's
+    // bound, kept small so that each drain is short, may be dropped.
+    SetLoggingQueueLimit(256 << 10);
     StdoutCapture restarts(root / "restarts.txt");
     std::atomic<bool> stop{false};
     std::thread caller(

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -213,23 +214,31 @@ TEST_F(ProcessTest, LoggingWhileTheProcessExitsNeverCrashes)
 #endif
 
 // What is logged after the last ShutdownLogging waits for a worker; normal exit writes it. The wait is
-// bounded: beyond MaxMessagesWithoutWorker such calls are dropped rather than queued.
+// bounded by the queue's bound: beyond it such calls are dropped and counted rather than queued.
 TEST_F(ProcessTest, MessagesLoggedAfterTheLastShutdownAreWrittenAtExitUpToABound)
 {
-    constexpr int Bound = static_cast<int>(LoggerManager::MaxMessagesWithoutWorker);
+    constexpr int Calls = 20000;
+    const auto counted = root / "dropped.txt";
     EXPECT_TRUE(RunChild(
-        []
+        [&counted]
         {
             std::freopen("/dev/null", "w", stdout);
+            SetLoggingQueueLimit(512 * 1024);
             InitialiseLogging("Net");
             LogNumbered("Net", "running", 3);
             ShutdownLogging("Net");
-            LogNumbered("Net", "stopped", Bound + 5);
+            LogNumbered("Net", "stopped", Calls);
+            std::ofstream(counted) << GetLoggingStatistics().queueDropped;
         }));
+    const auto texts = Texts(ReadLines(LogFile("Net")));
+    const std::size_t dropped = std::stoul(ozr::testing::ReadFile(counted));
+    ASSERT_GT(dropped, 0U);
+    ASSERT_GT(texts.size(), 1000U);
+    EXPECT_EQ(texts.size() - 3 + dropped, std::size_t{Calls}) << "every call is written or counted";
     auto expected = Numbered("running", 3);
-    const auto stopped = Numbered("stopped", Bound);
+    const auto stopped = Numbered("stopped", static_cast<int>(texts.size() - 3));
     expected.insert(expected.end(), stopped.begin(), stopped.end());
-    EXPECT_EQ(Texts(ReadLines(LogFile("Net"))), expected);
+    EXPECT_EQ(texts, expected);
 }
 
 // Standard output is a file, so the C library buffers it fully. Once ShutdownLogging has returned, the

@@ -69,6 +69,9 @@ public:
     ~Logger() override;
 
     void Log(std::shared_ptr<Message const> message) override OZR_EXCLUDES(queueMutex);
+    // Log for a message whose memory was already bounded on its way here (a thread's queue of log
+    // calls): it is queued whatever the queue bound.
+    void LogQueuedRecord(std::shared_ptr<Message const> message) OZR_EXCLUDES(queueMutex);
     void SetVerbosity(Severity verbosity) override OZR_EXCLUDES(mutex);
     Severity GetVerbosity() const override;
     void Shutdown() override OZR_EXCLUDES(mutex);
@@ -87,6 +90,7 @@ public:
     void TakeOverFrom(Logger& predecessor) OZR_EXCLUDES(queueMutex);
 
 private:
+    void Queue(std::shared_ptr<Message const> message, bool bounded) OZR_EXCLUDES(queueMutex);
     void ForwardTo(std::shared_ptr<Logger> successor) OZR_EXCLUDES(queueMutex);
     void EndHold() OZR_EXCLUDES(queueMutex);
     void ApplyWatchedVerbosity(Severity level);

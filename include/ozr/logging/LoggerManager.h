@@ -36,6 +36,7 @@ public:
 };
 
 class CrashFlushListener;
+class QueueDrainer;
 class RegisteredLogger;
 class ZoneTable;
 
@@ -78,19 +79,14 @@ public:
     std::shared_ptr<ILogger> GetLogger(char const* zone) override;
 
     // For log calls: the zone's logger (made if missing) when its verbosity accepts `severity`, otherwise
-    // empty. A rejection of a registered zone costs no lock. Also empty once the exit drain has run, and
-    // while no worker runs and MaxMessagesWithoutWorker accepted calls already wait for one. The call's
-    // record names its zone by the logger's ZoneName(), never by the caller's text, which the caller may
-    // free once the zone is shut down.
+    // empty. A rejection of a registered zone costs no lock. Also empty once the exit drain has run. The
+    // call's record names its zone by the logger's ZoneName(), never by the caller's text, which the
+    // caller may free once the zone is shut down.
     std::shared_ptr<RegisteredLogger> GetLoggerAccepting(char const* zone, Severity severity);
 
     // Runs once at normal process exit for the process-wide manager: writes everything queued, also
     // what was logged while no worker ran. Log calls made afterwards are dropped.
     void DrainAtExit() noexcept;
-
-    // Accepted log calls that may wait for a worker while none runs (logged before the first
-    // InitialiseLogger or after the last ShutdownLogger); later ones are dropped until a worker starts.
-    static constexpr std::size_t MaxMessagesWithoutWorker = 10000;
 
     // Returns once everything logged before the call has been written, sent or dropped (the console's
     // batches end with a flush of standard output). Returns at once when no worker runs, or on the worker
@@ -115,6 +111,8 @@ private:
     void StartCrashFlushListener() OZR_REQUIRES(mutex);
     bool TryFlushFromWorker(const std::shared_ptr<void>& done) OZR_EXCLUDES(mutex);
     void AbandonParentState() OZR_REQUIRES(mutex);
+    void TakeThreadQueues();
+    void StopDrainer() OZR_REQUIRES(mutex);
 
     static const std::shared_ptr<ILogger>& LoggerAfterExit();
     void RegisterForFork();
@@ -139,12 +137,11 @@ private:
     // The registry: every zone ever asked for, with its logger while one is registered.
     std::unique_ptr<ZoneTable> zones;
     std::uint32_t lastGeneration OZR_GUARDED_BY(mutex) = 0;
-    std::size_t messagesWithoutWorker OZR_GUARDED_BY(mutex) = 0;
     bool exited OZR_GUARDED_BY(mutex) = false;
-    // A worker runs and the registry is the process's own (not a forked child's inheritance): only then
-    // may an accepted call use a logger it remembers instead of asking the registry. Written under the
-    // registry lock (and by the fork child handler), read by log calls without it.
-    std::atomic<bool> workerRunning{false};
+    // The process-wide manager's only: delivers what threads queue (see ThreadQueues.h) on the worker.
+    // Made before log calls can find the manager's zones, and replaced only by a forked child that
+    // leaves its parent's state, on its only thread.
+    std::unique_ptr<QueueDrainer> drainer;
     bool forkedFromParent OZR_GUARDED_BY(mutex) = false;
     // A forked child that has not started logging of its own: what it logged is dropped at exit, so
     // that it never writes into its parent's files.

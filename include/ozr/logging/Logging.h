@@ -61,6 +61,7 @@ struct LoggingStatistics
                                         // waits for a full one, or still waiting when a flush gave up
     std::uint64_t workerExceptions;     // exceptions that escaped a task on the worker (an appender's)
     std::uint64_t queueDropped;         // accepted calls dropped because the queue was at its bound
+    std::uint64_t formatFailures;       // accepted calls whose text the worker could not format
 };
 
 // Bounds the memory of messages waiting for the worker, all loggers together (default 64 MiB; 0: no

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/posix/stream_descriptor.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include "ThreadQueue.h"
+
+namespace ozr::logging
+{
+
+struct QueuedRecord;
+
+// Takes the records of every thread's queue (ThreadQueues.h), oldest first, makes each one's Message
+// (formatting its text here when its thread only captured the arguments) and logs it to its zone's
+// logger, on the thread that runs the context.
+//
+// While records come, the drainer takes them in passes of a bounded size, yielding to the context's other
+// tasks between passes. When none came for a quiet interval it polls less and less often, then sleeps
+// until a thread wakes it (or a bounded time has passed, should a wake-up have been missed).
+//
+// Start and Stop may be called on any thread; they only post to the context. Everything else runs on the
+// thread running the context, or, for DrainAll, on a thread that runs a context no worker runs.
+class QueueDrainer
+{
+public:
+    // Polling after the last record: its first interval, doubled each time up to the quiet interval,
+    // after which the drainer sleeps.
+    static constexpr std::chrono::microseconds FirstPollInterval{50};
+    static constexpr std::chrono::microseconds QuietInterval{5000};
+    // The longest sleep: bounds the delay of a record whose wake-up was missed.
+    static constexpr std::chrono::milliseconds LongestSleep{100};
+    static constexpr std::size_t RecordsPerPass = 4096;
+
+    explicit QueueDrainer(boost::asio::io_context& ioContext);
+    ~QueueDrainer();
+    QueueDrainer(const QueueDrainer&) = delete;
+    QueueDrainer& operator=(const QueueDrainer&) = delete;
+
+    // Begins the passes once the context runs.
+    void Start();
+    // Delivers what is queued when the posted task runs, then ends the passes, leaving the context no
+    // work of the drainer's: a context whose work guard is gone then runs out of work.
+    void Stop();
+
+    // Delivers every record committed before the call (by every thread, in time-stamp order where the
+    // queues overlap); records committed meanwhile may be delivered too. Returns how many.
+    std::size_t DrainAll();
+
+private:
+    void Pass(std::uint64_t run);
+    void PollLater(std::uint64_t run);
+    void Sleep(std::uint64_t run);
+    void WakeUp(std::uint64_t run);
+    std::size_t Drain(std::size_t limit, bool upToSnapshot);
+    void RefreshQueues();
+    void FreeDrainedRetiredQueues();
+    void Deliver(const QueuedRecord& record);
+
+    boost::asio::io_context& ioContext;
+    boost::asio::steady_timer timer;
+    boost::asio::posix::stream_descriptor wake;
+    // The context's thread only.
+    std::uint64_t run = 0;  // advanced by Start and Stop: tasks of an older run end at once
+    std::chrono::microseconds pollInterval{0};
+    std::vector<ThreadQueue*> queues;
+    std::vector<std::uint64_t> snapshot;  // each queue's published count when DrainAll began
+    std::uint64_t queuesVersion = 0;
+    std::uint64_t wakeCount = 0;
+};
+
+}  // namespace ozr::logging

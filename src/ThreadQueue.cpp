@@ -1,0 +1,136 @@
+#include "ThreadQueue.h"
+
+#include <new>
+
+#include "QueueBudget.h"
+
+namespace ozr::logging
+{
+
+struct ThreadQueue::Block
+{
+    std::size_t capacity;
+    bool reserveOnly;                       // made from the reserve: Error and Print records only
+    std::atomic<std::size_t> committed{0};  // written by the writer, read by the reader
+    std::atomic<Block*> next{nullptr};      // set once by the writer, after its last commit here
+
+    unsigned char* Data() { return reinterpret_cast<unsigned char*>(this + 1); }
+};
+
+ThreadQueue::ThreadQueue()
+{
+    g_queueBudget.Charge(sizeof(Block) + BlockSize);
+    void* memory = ::operator new(sizeof(Block) + BlockSize);
+    writeBlock = readBlock = new (memory) Block{BlockSize, false};
+    writeCommitted = &writeBlock->committed;
+}
+
+ThreadQueue::~ThreadQueue()
+{
+    for (Block* block = readBlock; block != nullptr;)
+    {
+        Block* const next = block->next.load(std::memory_order_relaxed);
+        Free(block);
+        block = next;
+    }
+    Free(spare.load(std::memory_order_relaxed));
+}
+
+unsigned char* ThreadQueue::Reserve(std::size_t size, bool mayUseReserve)
+{
+    if (writeBlock->capacity - writePosition >= size && (mayUseReserve || !writeBlock->reserveOnly))
+    {
+        return writeBlock->Data() + writePosition;
+    }
+    return ReserveInNewBlock(size, mayUseReserve);
+}
+
+// The reader sees the next block only after the last commit to this one, so it never leaves records
+// behind.
+unsigned char* ThreadQueue::ReserveInNewBlock(std::size_t size, bool mayUseReserve)
+{
+    Block* const block = MakeBlock(size, mayUseReserve);
+    if (block == nullptr)
+    {
+        return nullptr;
+    }
+    writeBlock->next.store(block, std::memory_order_release);
+    writeBlock = block;
+    writeCommitted = &block->committed;
+    writePosition = 0;
+    return block->Data();
+}
+
+ThreadQueue::Block* ThreadQueue::MakeBlock(std::size_t size, bool mayUseReserve)
+{
+    if (size <= BlockSize)
+    {
+        if (Block* reused = spare.exchange(nullptr, std::memory_order_acquire))
+        {
+            reused->committed.store(0, std::memory_order_relaxed);
+            reused->next.store(nullptr, std::memory_order_relaxed);
+            return reused;
+        }
+    }
+    const std::size_t capacity = size <= BlockSize ? BlockSize : size;
+    const QueueBudget::Charged charged = g_queueBudget.TryCharge(sizeof(Block) + capacity, mayUseReserve);
+    if (charged == QueueBudget::Charged::No)
+    {
+        return nullptr;
+    }
+    void* memory = ::operator new(sizeof(Block) + capacity, std::nothrow);
+    if (memory == nullptr)
+    {
+        g_queueBudget.GiveBack(sizeof(Block) + capacity);
+        throw std::bad_alloc();
+    }
+    auto* block = new (memory) Block{capacity, charged == QueueBudget::Charged::FromReserve};
+    return block;
+}
+
+const unsigned char* ThreadQueue::Front() noexcept
+{
+    for (;;)
+    {
+        if (readPosition < readBlock->committed.load(std::memory_order_acquire))
+        {
+            return readBlock->Data() + readPosition;
+        }
+        Block* const next = readBlock->next.load(std::memory_order_acquire);
+        if (next == nullptr)
+        {
+            return nullptr;
+        }
+        // The writer committed its last record here before it linked the next block.
+        if (readPosition < readBlock->committed.load(std::memory_order_acquire))
+        {
+            return readBlock->Data() + readPosition;
+        }
+        Recycle(readBlock);
+        readBlock = next;
+        readPosition = 0;
+    }
+}
+
+// A reserve block is not reused: it would let verbose calls into the reserve.
+void ThreadQueue::Recycle(Block* block) noexcept
+{
+    Block* expected = nullptr;
+    if (block->capacity != BlockSize || block->reserveOnly ||
+        !spare.compare_exchange_strong(expected, block, std::memory_order_release, std::memory_order_relaxed))
+    {
+        Free(block);
+    }
+}
+
+void ThreadQueue::Free(Block* block) noexcept
+{
+    if (block != nullptr)
+    {
+        g_queueBudget.GiveBack(sizeof(Block) + block->capacity);
+        block->~Block();
+        ::operator delete(block);
+    }
+}
+
+}  // namespace ozr::logging

@@ -1,0 +1,156 @@
+#include "ThreadQueues.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <new>
+
+#include "ozr/logging/ThreadSafety.h"
+
+namespace ozr::logging::thread_queues
+{
+
+namespace
+{
+
+struct Registry
+{
+    Mutex mutex;
+    std::vector<ThreadQueue*> queues OZR_GUARDED_BY(mutex);
+    std::uint64_t version OZR_GUARDED_BY(mutex) = 1;
+    std::uint64_t acceptedByFreedQueues OZR_GUARDED_BY(mutex) = 0;
+};
+
+// Never destroyed: threads that end during exit still retire their queues here.
+Registry& TheRegistry()
+{
+    static auto* const registry = new Registry();
+    return *registry;
+}
+
+std::atomic<int> g_wakeDescriptor{-1};
+
+// Retires the thread's queue when the thread ends. The queue is the one in the thread's state at that
+// moment: a forked child's thread has replaced its parent's.
+struct QueueRetirement
+{
+    ~QueueRetirement()
+    {
+        if (ThreadQueue* queue = t_threadState.queue)
+        {
+            t_threadState.queue = nullptr;
+            queue->Retire();
+            WakeWorkerIfAsleep();
+        }
+        t_threadState.ended = true;
+    }
+};
+
+ThreadQueue* MakeQueue()
+{
+    auto queue = std::make_unique<ThreadQueue>();
+    static thread_local QueueRetirement retirement;
+    (void)retirement;
+    Registry& registry = TheRegistry();
+    const LockGuard<Mutex> lock(registry.mutex);
+    registry.queues.push_back(queue.get());
+    ++registry.version;
+    return t_threadState.queue = queue.release();
+}
+
+}  // namespace
+
+std::atomic<bool> g_workerAsleep{false};
+
+ThreadQueue* OfThisThread()
+{
+    if (ThreadQueue* queue = t_threadState.queue)
+    {
+        return queue;
+    }
+    return t_threadState.ended ? nullptr : MakeQueue();
+}
+
+bool CopyIfChanged(std::vector<ThreadQueue*>& queues, std::uint64_t& version)
+{
+    Registry& registry = TheRegistry();
+    const LockGuard<Mutex> lock(registry.mutex);
+    if (registry.version == version)
+    {
+        return false;
+    }
+    queues = registry.queues;
+    version = registry.version;
+    return true;
+}
+
+void Free(ThreadQueue* queue)
+{
+    Registry& registry = TheRegistry();
+    {
+        const LockGuard<Mutex> lock(registry.mutex);
+        registry.queues.erase(std::find(registry.queues.begin(), registry.queues.end(), queue));
+        ++registry.version;
+        registry.acceptedByFreedQueues += queue->Accepted();
+    }
+    delete queue;
+}
+
+std::uint64_t Accepted()
+{
+    Registry& registry = TheRegistry();
+    const LockGuard<Mutex> lock(registry.mutex);
+    std::uint64_t sum = registry.acceptedByFreedQueues;
+    for (const ThreadQueue* queue : registry.queues)
+    {
+        sum += queue->Accepted();
+    }
+    return sum;
+}
+
+void SetWakeDescriptor(int descriptor) noexcept
+{
+    g_wakeDescriptor.store(descriptor, std::memory_order_release);
+}
+
+void AnnounceSleep() noexcept
+{
+    g_workerAsleep.store(true, std::memory_order_seq_cst);
+}
+
+void AnnounceAwake() noexcept
+{
+    g_workerAsleep.store(false, std::memory_order_relaxed);
+}
+
+void WakeWorker() noexcept
+{
+    if (!g_workerAsleep.exchange(false, std::memory_order_acq_rel))
+    {
+        return;  // another thread woke it
+    }
+    const int descriptor = g_wakeDescriptor.load(std::memory_order_acquire);
+    if (descriptor >= 0)
+    {
+        const std::uint64_t one = 1;
+        while (::write(descriptor, &one, sizeof one) < 0 && errno == EINTR)
+        {
+        }
+    }
+}
+
+// The registry's lock may have been held by a thread the child does not have: it is made anew. The
+// abandoned queues stay allocated and unread, like the rest of the parent's logging.
+void AbandonInChild() noexcept OZR_NO_THREAD_SAFETY_ANALYSIS
+{
+    Registry& registry = TheRegistry();
+    new (&registry.mutex) Mutex();
+    new (&registry.queues) std::vector<ThreadQueue*>();  // the old list is left behind, unreleased
+    ++registry.version;
+    t_threadState.queue = nullptr;
+    g_workerAsleep.store(false, std::memory_order_relaxed);
+    g_wakeDescriptor.store(-1, std::memory_order_relaxed);
+}
+
+}  // namespace ozr::logging::thread_queues
