@@ -146,4 +146,23 @@ void ToLog(const char* zone, Severity severity, const char* file, unsigned int l
     LogUnlessRejected(entry, zone, severity, file, line, threadId, fmt, args);
 }
 
+void ToLogAt(CallSite& site, const char* zone, Severity severity, const char* file, unsigned int line,
+             unsigned long threadId, const char* fmt, ...)
+{
+    const std::uint64_t namesEpoch = detail::zoneNamesEpoch.load(std::memory_order_acquire);
+    const ZoneEntry* const entry = FindProcessZone(zone);
+    if (entry != nullptr)
+    {
+        site.Remember(zone, entry->StateWord(), namesEpoch);
+        if (entry->Rejects(severity))
+        {
+            return;
+        }
+    }
+    std::va_list args;
+    va_start(args, fmt);
+    const ArgumentsEnd end(args);
+    LogUnlessRejected(entry, zone, severity, file, line, threadId, fmt, args);
+}
+
 }  // namespace ozr::logging

@@ -25,16 +25,10 @@ std::size_t Hash(const char* zone) noexcept
 
 }  // namespace
 
-namespace zone_lookup
-{
-
-std::atomic<std::uint64_t> namesEpoch{1};
-
-}  // namespace zone_lookup
-
+// Epochs start at 1: a thread's zeroed memory remembers nothing.
+std::atomic<std::uint64_t> detail::zoneNamesEpoch{1};
 __thread ThreadState t_threadState __attribute__((tls_model("initial-exec")));
 
-using zone_lookup::namesEpoch;
 using zone_lookup::RememberedSlot;
 
 struct ZoneTable::Buckets
@@ -78,24 +72,24 @@ struct ZoneTable::Buckets
 
 ZoneTable::ZoneTable()
 {
-    namesEpoch.fetch_add(1, std::memory_order_acq_rel);
+    detail::zoneNamesEpoch.fetch_add(1, std::memory_order_acq_rel);
     allBuckets.push_back(std::make_unique<Buckets>(InitialBucketCount));
     current.store(allBuckets.back().get(), std::memory_order_release);
 }
 
 ZoneTable::~ZoneTable()
 {
-    namesEpoch.fetch_add(1, std::memory_order_acq_rel);
+    detail::zoneNamesEpoch.fetch_add(1, std::memory_order_acq_rel);
 }
 
 void ZoneTable::ZoneShutDown() noexcept
 {
-    namesEpoch.fetch_add(1, std::memory_order_acq_rel);
+    detail::zoneNamesEpoch.fetch_add(1, std::memory_order_acq_rel);
 }
 
 ZoneEntry* ZoneTable::FindAndRemember(const char* zone) const noexcept
 {
-    const std::uint64_t epoch = namesEpoch.load(std::memory_order_acquire);
+    const std::uint64_t epoch = detail::zoneNamesEpoch.load(std::memory_order_acquire);
     ZoneEntry* entry = FindByName(zone);
     if (entry != nullptr)
     {

@@ -10,6 +10,7 @@
 
 #include "ThreadState.h"
 #include "ZoneName.h"
+#include "ozr/logging/CallSite.h"
 #include "ozr/logging/Severity.h"
 
 namespace ozr::logging
@@ -37,9 +38,11 @@ public:
     // `severity`. False sends the call to the registry, which decides under its lock.
     bool Rejects(Severity severity) const noexcept
     {
-        const std::uint64_t current = state.load(std::memory_order_acquire);
-        return GenerationOf(current) != 0 && static_cast<std::int32_t>(severity) > VerbosityOf(current);
+        return detail::StateRejects(state.load(std::memory_order_acquire), severity);
     }
+
+    // What call sites remember (see CallSite.h): the word Rejects reads.
+    const std::atomic<std::uint64_t>& StateWord() const noexcept { return state; }
 
     // Any thread, no lock, no write: the registered logger's generation when its verbosity accepts
     // `severity`; 0 when none is registered or it rejects.
@@ -129,9 +132,6 @@ private:
 namespace zone_lookup
 {
 
-// Advanced whenever a zone text may change meaning: a zone shut down, a table made or destroyed.
-extern std::atomic<std::uint64_t> namesEpoch;
-
 // The C library's comparison is vectorised: a long name costs a few nanoseconds, not a byte at a time.
 inline bool SameText(const char* left, const char* right) noexcept
 {
@@ -164,7 +164,7 @@ public:
         }
         const RememberedZone& remembered = zone_lookup::RememberedSlot(zone);
         if (remembered.zone == zone &&
-            remembered.epoch == zone_lookup::namesEpoch.load(std::memory_order_acquire) &&
+            remembered.epoch == detail::zoneNamesEpoch.load(std::memory_order_acquire) &&
             &remembered.entry->Table() == this &&
             zone_lookup::SameText(remembered.entry->Key()->c_str(), zone))
         {

@@ -1,7 +1,8 @@
 #pragma once
 
-// Call-site macros: each logs through ToLog with the source position and the calling thread's kernel
-// thread id filled in.
+// Call-site macros: each logs through ToLog's twin ToLogAt with the source position and the calling
+// thread's kernel thread id filled in. Each call site keeps what it needs to reject a call without a call
+// (see CallSite.h).
 //
 //     OZR_LOG_WARNING("Net", "connection to %s lost", host);
 //     OZR_LOG_INFO("Net", "up");
@@ -18,6 +19,7 @@
 
 #include <type_traits>
 
+#include "ozr/logging/CallSite.h"
 #include "ozr/logging/Export.h"
 #include "ozr/logging/Logging.h"
 #include "ozr/logging/Severity.h"
@@ -39,27 +41,39 @@ OZR_LOGGING_API unsigned long CurrentThreadId() noexcept;
 
 }  // namespace ozr::logging
 
+// One call site: its own static CallSite answers a call that the zone's verbosity rejects, inline; the
+// others go to ToLogAt.
+#define OZR_LOG_SITE_(zone, severity, ...)                                                    \
+    do                                                                                        \
+    {                                                                                         \
+        static ::ozr::logging::CallSite ozrLogSite_;                                          \
+        const char* const ozrLogZone_ = (zone);                                               \
+        if (!ozrLogSite_.Rejects(ozrLogZone_, (severity)))                                    \
+        {                                                                                     \
+            ::ozr::logging::ToLogAt(ozrLogSite_, ozrLogZone_, (severity), __FILE__, __LINE__, \
+                                    ::ozr::logging::CurrentThreadId(), __VA_ARGS__);          \
+        }                                                                                     \
+    } while (false)
+
 // OZR_LOG(zone, severity, fmt, ...): the format and its arguments follow the severity.
-#define OZR_LOG(zone, severity, ...)                                               \
-    do                                                                             \
-    {                                                                              \
-        const ::ozr::logging::Severity ozrLogSeverity_ = (severity);               \
-        if (ozrLogSeverity_ <= (OZR_LOGGING_MIN_SEVERITY))                         \
-        {                                                                          \
-            ::ozr::logging::ToLog((zone), ozrLogSeverity_, __FILE__, __LINE__,     \
-                                  ::ozr::logging::CurrentThreadId(), __VA_ARGS__); \
-        }                                                                          \
+#define OZR_LOG(zone, severity, ...)                                 \
+    do                                                               \
+    {                                                                \
+        const ::ozr::logging::Severity ozrLogSeverity_ = (severity); \
+        if (ozrLogSeverity_ <= (OZR_LOGGING_MIN_SEVERITY))           \
+        {                                                            \
+            OZR_LOG_SITE_(zone, ozrLogSeverity_, __VA_ARGS__);       \
+        }                                                            \
     } while (false)
 
 // The severity is a constant here, so a call below the floor is discarded at compile time.
-#define OZR_LOG_AT_(level, zone, ...)                                                          \
-    do                                                                                         \
-    {                                                                                          \
-        if constexpr (::ozr::logging::Severity::level <= (OZR_LOGGING_MIN_SEVERITY))           \
-        {                                                                                      \
-            ::ozr::logging::ToLog((zone), ::ozr::logging::Severity::level, __FILE__, __LINE__, \
-                                  ::ozr::logging::CurrentThreadId(), __VA_ARGS__);             \
-        }                                                                                      \
+#define OZR_LOG_AT_(level, zone, ...)                                                \
+    do                                                                               \
+    {                                                                                \
+        if constexpr (::ozr::logging::Severity::level <= (OZR_LOGGING_MIN_SEVERITY)) \
+        {                                                                            \
+            OZR_LOG_SITE_(zone, ::ozr::logging::Severity::level, __VA_ARGS__);       \
+        }                                                                            \
     } while (false)
 
 // OZR_LOG_<SEVERITY>(zone, fmt, ...)
