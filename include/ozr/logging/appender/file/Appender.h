@@ -26,8 +26,8 @@ namespace ozr::logging::appender::file
 {
 
 // Appends each message as one line, the formatter's text or a JSON object as the Config's `format` says,
-// to "<baseName>.00.txt" in the log directory and rotates the
-// files once the current one is larger than the limit:
+// to "<baseName>.00.txt" in the log directory and rotates the files once the current one is larger than
+// the limit:
 //   <base>.00.txt -> <base>.01.txt -> ... -> <base>.<maxFileCount-1>.txt -> deleted
 // `Log` may be called from any thread. It adds the line to a batch; the first line of a batch queues
 // one write job on the appender's strand, and the lines that arrive before that job runs join it (a full
