@@ -13,6 +13,7 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 
 #include "ZoneName.h"
+#include "appender/SplitTime.h"
 #include "appender/TextAppend.h"
 
 // The JSON text is written by hand: Boost 1.74 has no JSON library yet, and the JSON libraries of the
@@ -114,12 +115,34 @@ Sequence ReadSequence(std::string_view text, std::size_t position)
     return {length, length == rule.length};
 }
 
+// Whether any of the eight bytes of `word` is not plain ASCII (a control character, '"', '\\' or a byte of
+// 0x80 or more), tested on all eight at once; a byte found here is then looked at on its own.
+bool HasSpecialByte(std::uint64_t word)
+{
+    constexpr std::uint64_t ones = 0x0101010101010101;
+    constexpr std::uint64_t highBits = 0x8080808080808080;
+    const auto hasZeroByte = [](std::uint64_t value) { return (value - ones) & ~value & highBits; };
+    const std::uint64_t belowSpace = (word - ones * 0x20) & ~word & highBits;
+    return ((word & highBits) | belowSpace | hasZeroByte(word ^ (ones * '"')) |
+            hasZeroByte(word ^ (ones * '\\'))) != 0;
+}
+
 // Where the bytes from `position` on stop going out as they are: at the end, or at a byte to escape or
-// replace.
+// replace. Plain ASCII is skipped eight bytes at a time.
 std::size_t EndOfPlainRun(std::string_view text, std::size_t position)
 {
     while (position < text.size())
     {
+        std::uint64_t word = 0;
+        if (text.size() - position >= sizeof word)
+        {
+            std::memcpy(&word, text.data() + position, sizeof word);
+            if (!HasSpecialByte(word))
+            {
+                position += sizeof word;
+                continue;
+            }
+        }
         const auto byte = static_cast<unsigned char>(text[position]);
         if (IsPlainAscii(byte))
         {
@@ -153,6 +176,18 @@ std::size_t AppendReplacement(std::string& out, std::string_view text, std::size
     return position + ReadSequence(text, position).length;
 }
 
+// The content of a JSON string holding `text`, without its quotes.
+void AppendEscaped(std::string& out, std::string_view text)
+{
+    std::size_t position = 0;
+    while (position < text.size())
+    {
+        const std::size_t runEnd = EndOfPlainRun(text, position);
+        out.append(text.data() + position, runEnd - position);
+        position = runEnd < text.size() ? AppendReplacement(out, text, runEnd) : runEnd;
+    }
+}
+
 // ---- Time
 
 // "2026-03-05T14:07:09": the date and time of day of a whole second.
@@ -165,14 +200,12 @@ constexpr std::size_t MaxTimeLength = 1 + DateTimeLength + 7 + 6 + 1;
 class DateTimeTextCache
 {
 public:
-    const std::array<char, DateTimeLength>& TextOf(const ptime& time)
+    // The text of `time`'s second, which is `second` seconds after the epoch.
+    const std::array<char, DateTimeLength>& TextOf(const ptime& time, std::int64_t second)
     {
-        const auto day = time.date().day_number();
-        const auto second = time.time_of_day().total_seconds();
-        if (day != cachedDay || second != cachedSecond)
+        if (second != cachedSecond)
         {
             Fill(time);
-            cachedDay = day;
             cachedSecond = second;
         }
         return text;
@@ -196,8 +229,7 @@ private:
         WriteDigits(out, static_cast<std::uint64_t>(timeOfDay.seconds()), 2);
     }
 
-    std::uint32_t cachedDay = std::numeric_limits<std::uint32_t>::max();
-    std::int64_t cachedSecond = -1;
+    std::int64_t cachedSecond = std::numeric_limits<std::int64_t>::min();
     std::array<char, DateTimeLength> text{};
 };
 
@@ -244,13 +276,13 @@ char* WriteTime(char* out, const Message& message)
     {
         return WriteLiteral(out, "null");
     }
-    const auto& dateTime = t_dateTime.TextOf(time);
+    const SplitTime split = Split(time);
+    const auto& dateTime = t_dateTime.TextOf(time, split.second);
     *out++ = '"';
     std::memcpy(out, dateTime.data(), dateTime.size());
     out += dateTime.size();
     *out++ = '.';
-    const auto fraction = time.time_of_day().fractional_seconds() / TicksPerMicrosecond;
-    out = WriteDigits(out, static_cast<std::uint64_t>(fraction), 6);
+    out = WriteDigits(out, static_cast<std::uint64_t>(split.fraction / TicksPerMicrosecond), 6);
     out = WriteOffset(out, OffsetMinutes(message));
     *out++ = '"';
     return out;
@@ -279,32 +311,62 @@ pid_t ProcessId()
     return id;
 }
 
+// The keys, punctuation and numbers of a line at their longest, with room to spare: what the strings
+// take beyond their own length, for escapes, the line grows for.
+constexpr std::size_t FixedLengthEstimate = 192;
+
+// The numbers and the time go through a buffer on the stack, so that a line takes about ten appends.
+constexpr std::size_t MaxPieceLength = 64;
+static_assert(MaxPieceLength >= 8 + MaxTimeLength + 13);
+static_assert(MaxPieceLength >= 24 + 2 * MaxDecimalDigits);
+
+template <std::size_t Size>
+void AppendUpTo(std::string& out, const std::array<char, Size>& piece, const char* end)
+{
+    out.append(piece.data(), static_cast<std::size_t>(end - piece.data()));
+}
+
+// {"time":"...","severity":"
+char* WriteTimeAndSeverityKey(char* out, const Message& message)
+{
+    out = WriteTime(WriteLiteral(out, "{\"time\":"), message);
+    return WriteLiteral(out, ",\"severity\":\"");
+}
+
+// ","pid":4242,"tid":2684,"file":"
+char* WriteProcessAndThread(char* out, const Message& message)
+{
+    out = WriteDecimal(WriteLiteral(out, "\",\"pid\":"), static_cast<std::uint64_t>(ProcessId()));
+    out = WriteDecimal(WriteLiteral(out, ",\"tid\":"), message.threadId);
+    return WriteLiteral(out, ",\"file\":\"");
+}
+
+// ","line":42,"message":"
+char* WriteLineNumber(char* out, const Message& message)
+{
+    out = WriteDecimal(WriteLiteral(out, "\",\"line\":"), message.line);
+    return WriteLiteral(out, ",\"message\":\"");
+}
+
+// ","zone":"Net","app":"  or  ","zone":null,"app":"
 void AppendZone(std::string& out, const char* zone)
 {
     if (IsDefaultZone(zone))
     {
-        out += "null";
+        out += "\",\"zone\":null,\"app\":\"";
         return;
     }
-    AppendJsonString(out, zone);
+    out += "\",\"zone\":\"";
+    AppendEscaped(out, zone);
+    out += "\",\"app\":\"";
 }
-
-// The keys, punctuation, time and numbers of a line at their longest, with room to spare: what the
-// strings take beyond their own length, for escapes, the line grows for.
-constexpr std::size_t FixedLengthEstimate = 192;
 
 }  // namespace
 
 void AppendJsonString(std::string& out, std::string_view text)
 {
     out.push_back('"');
-    std::size_t position = 0;
-    while (position < text.size())
-    {
-        const std::size_t runEnd = EndOfPlainRun(text, position);
-        out.append(text.data() + position, runEnd - position);
-        position = runEnd < text.size() ? AppendReplacement(out, text, runEnd) : runEnd;
-    }
+    AppendEscaped(out, text);
     out.push_back('"');
 }
 
@@ -313,26 +375,16 @@ void AppendJsonLine(std::string& out, const Message& message, std::string_view a
     const std::string_view severity = SeverityToString(message.severity);
     out.reserve(out.size() + FixedLengthEstimate + applicationName.size() + message.file.size() +
                 message.text.size());
-    std::array<char, 8 + MaxTimeLength> head;
-    char* end = WriteTime(WriteLiteral(head.data(), "{\"time\":"), message);
-    out.append(head.data(), static_cast<std::size_t>(end - head.data()));
-    out += ",\"severity\":\"";
+    std::array<char, MaxPieceLength> piece;
+    AppendUpTo(out, piece, WriteTimeAndSeverityKey(piece.data(), message));
     out += severity;  // the canonical names are plain ASCII words
-    out += "\",\"zone\":";
     AppendZone(out, message.zone);
-    out += ",\"app\":";
-    AppendJsonString(out, applicationName);
-    out += ",\"pid\":";
-    AppendDecimal(out, static_cast<std::uint64_t>(ProcessId()));
-    out += ",\"tid\":";
-    AppendDecimal(out, message.threadId);
-    out += ",\"file\":";
-    AppendJsonString(out, message.file);
-    out += ",\"line\":";
-    AppendDecimal(out, message.line);
-    out += ",\"message\":";
-    AppendJsonString(out, message.text);
-    out += "}\n";
+    AppendEscaped(out, applicationName);
+    AppendUpTo(out, piece, WriteProcessAndThread(piece.data(), message));
+    AppendEscaped(out, message.file);
+    AppendUpTo(out, piece, WriteLineNumber(piece.data(), message));
+    AppendEscaped(out, message.text);
+    out += "\"}\n";
 }
 
 }  // namespace ozr::logging::appender
