@@ -13,6 +13,7 @@
 
 #include "LoggingCounters.h"
 #include "appender/LineBatch.h"
+#include "appender/LineLayout.h"
 #include "appender/PendingLines.h"
 #include "appender/SharedLine.h"
 #include "appender/file/LogFile.h"
@@ -59,8 +60,14 @@ std::optional<std::uint64_t> ParseIndexSuffix(std::string_view name)
 }  // namespace
 
 Appender::Appender(boost::asio::io_context& ioContext, const IMessageFormatter& formatter, Config config)
+    : Appender(ioContext, formatter, std::move(config), ApplicationInfoProvider())
+{
+}
+
+Appender::Appender(boost::asio::io_context& ioContext, const IMessageFormatter& formatter, Config config,
+                   const IApplicationInfoProvider& applicationInfo)
     : strand(ioContext),
-      formatter(formatter),
+      layout(MakeLineLayout(formatter, config.format, applicationInfo)),
       config(WithAtLeastOneFile(std::move(config))),
       currentFilePath(GetLogFilePath(0)),
       pending(std::make_unique<PendingLines>())
@@ -81,7 +88,7 @@ void Appender::Log(std::shared_ptr<Message const> message)
         AddTo(g_loggingCounters.fileLinesDropped);  // the zone's name cannot be placed in the directory
         return;
     }
-    pending->Add(FormatSharedLine(formatter, std::move(message)), strand, *this,
+    pending->Add(FormatSharedLine(*layout, std::move(message)), strand, *this,
                  [this](const LineBatch& batch) { WriteBatch(batch); });
 }
 

@@ -7,6 +7,7 @@
 
 #include "ReadValue.h"
 #include "ZoneName.h"
+#include "appender/LineLayout.h"
 #include "ozr/config/Ini.h"
 #include "ozr/logging/ThreadSafety.h"
 
@@ -80,6 +81,7 @@ Config ConfigProvider::GetConfig() const
         1,
         ReadValue<std::uint64_t>(ConfigSection, "MaxFileCount", Config::DefaultMaxFileCount, configFilePath));
     config.enabled = config::ini::ReadSwitch(ConfigSection, "Enabled", configFilePath);
+    config.format = ReadLineFormat(ConfigSection, configFilePath);
     return config;
 }
 

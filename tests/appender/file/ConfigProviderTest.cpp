@@ -13,6 +13,7 @@
 namespace
 {
 
+using ozr::logging::appender::LineFormat;
 using ozr::logging::appender::file::Config;
 using ozr::logging::appender::file::ConfigProvider;
 
@@ -38,6 +39,7 @@ void ExpectConfig(const Config& actual, const Config& expected)
     EXPECT_EQ(actual.maxFileSize, expected.maxFileSize);
     EXPECT_EQ(actual.maxFileCount, expected.maxFileCount);
     EXPECT_EQ(actual.enabled, expected.enabled);
+    EXPECT_EQ(actual.format, expected.format);
 }
 
 struct SettingsCase
@@ -80,6 +82,11 @@ TEST(FileConfigProviderTest, ReadsAndClampsEachKey)
         {"[FileAppender]\nEnabled=false\n", "Net", unchanged},
         {"[FileAppender]\nEnabled=yes\n", "Net", unchanged},
         {"[FileAppender]\nEnabled=\n", "Net", unchanged},
+        {"[FileAppender]\nFormat=json\n", "Net", [](Config& c) { c.format = LineFormat::Json; }},
+        {"[fileappender]\nformat=JSON\n", "Net", [](Config& c) { c.format = LineFormat::Json; }},
+        {"[FileAppender]\nFormat=Text\n", "Net", unchanged},
+        {"[FileAppender]\nFormat=jsonl\n", "Net", unchanged},
+        {"[FileAppender]\nFormat=\n", "Net", unchanged},
     };
     const ozr::testing::TempDirectory temporary;
     const FixedApplicationInfo applicationInfo;

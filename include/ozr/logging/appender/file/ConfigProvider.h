@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ozr/logging/ApplicationInfoProvider.h"
+#include "ozr/logging/appender/LineFormat.h"
 
 namespace ozr::logging::appender::file
 {
@@ -20,6 +21,7 @@ struct OZR_LOGGING_API Config
     std::uint64_t maxFileSize;   // bytes; the current file is rotated once it is larger
     std::uint64_t maxFileCount;  // files retained, the current one included
     bool enabled;
+    LineFormat format = LineFormat::Text;  // of each line in the files
 };
 
 // Reads section "FileAppender" of a zone's settings file. Any thread; the process-wide default log
