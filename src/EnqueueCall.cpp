@@ -2,6 +2,7 @@
 
 #include <sys/time.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -20,11 +21,12 @@ namespace ozr::logging
 namespace
 {
 
-// Never destroyed: records point into it until the process ends.
+// Never destroyed: records point into it until the process ends. Made by PrepareEnqueueing.
+std::atomic<FormatCache*> g_processFormats{nullptr};
+
 FormatCache& ProcessFormats()
 {
-    static auto* const formats = new FormatCache(4096);
-    return *formats;
+    return *g_processFormats.load(std::memory_order_acquire);
 }
 
 const char* FileNameOf(const char* path)
@@ -65,6 +67,15 @@ bool Capture(ThreadQueue& queue, const ParsedFormat* parsed, int callerErrno, co
 }
 
 }  // namespace
+
+void PrepareEnqueueing()
+{
+    thread_queues::Prepare();
+    if (g_processFormats.load(std::memory_order_acquire) == nullptr)
+    {
+        g_processFormats.store(new FormatCache(4096), std::memory_order_release);
+    }
+}
 
 Enqueued EnqueueCall(const ZoneEntry& entry, Severity severity, const char* file, unsigned int line,
                      unsigned long threadId, const char* fmt, std::va_list& args)
@@ -112,10 +123,13 @@ Enqueued EnqueueCall(const ZoneEntry& entry, Severity severity, const char* file
                                  severity,
                                  parsed != nullptr ? QueuedRecord::Captured : QueuedRecord::Formatted};
     std::memcpy(const_cast<char*>(record->File()), fileName, fileLength);
-    std::memcpy(const_cast<unsigned char*>(record->Payload()),
-                parsed != nullptr ? queue->arguments.Data()
-                                  : reinterpret_cast<const unsigned char*>(queue->text.data()),
-                payloadSize);
+    if (payloadSize != 0)  // a format without arguments captures nothing, and has no buffer yet
+    {
+        std::memcpy(const_cast<unsigned char*>(record->Payload()),
+                    parsed != nullptr ? queue->arguments.Data()
+                                      : reinterpret_cast<const unsigned char*>(queue->text.data()),
+                    payloadSize);
+    }
     queue->Commit(size);
     thread_queues::WakeWorkerIfAsleep();
     return Enqueued::Yes;

@@ -16,6 +16,10 @@ enum class Enqueued
     NoQueue,  // the calling thread has ended: the call must take another way
 };
 
+// Once, under the process-wide manager's registry lock before its zones can be found (so that no fork
+// finds them half made): the list of thread queues and the process's format cache.
+void PrepareEnqueueing();
+
 // An accepted call of the process-wide manager's zone `entry`, queued on the calling thread's queue for
 // the worker: one clock reading, the file name, and the arguments copied as the format reads them; or,
 // for a format whose arguments cannot be captured exactly, the text formatted here. No lock and no

@@ -10,6 +10,7 @@
 #include "AlternateSignalStack.h"
 #include "CrashFlush.h"
 #include "DetachedWorker.h"
+#include "EnqueueCall.h"
 #include "FileSizeSignal.h"
 #include "LoggingCounters.h"
 #include "QueueDrainer.h"
@@ -435,6 +436,7 @@ void LoggerManager::StopDrainer()
 void LoggerManager::TakeThreadQueues()
 {
     const LockGuard<RecursiveMutex> lock(mutex);
+    PrepareEnqueueing();
     drainer = std::make_unique<QueueDrainer>(*ioContext);
 }
 

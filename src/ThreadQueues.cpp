@@ -22,11 +22,14 @@ struct Registry
     std::uint64_t acceptedByFreedQueues OZR_GUARDED_BY(mutex) = 0;
 };
 
-// Never destroyed: threads that end during exit still retire their queues here.
+// Never destroyed: threads that end during exit still retire their queues here. Made by Prepare, before
+// any log call can queue and under the manager's registry lock, which the fork handlers hold: so no fork
+// ever finds it half made.
+std::atomic<Registry*> g_registry{nullptr};
+
 Registry& TheRegistry()
 {
-    static auto* const registry = new Registry();
-    return *registry;
+    return *g_registry.load(std::memory_order_acquire);
 }
 
 std::atomic<int> g_wakeDescriptor{-1};
@@ -62,6 +65,14 @@ ThreadQueue* MakeQueue()
 }  // namespace
 
 std::atomic<bool> g_workerAsleep{false};
+
+void Prepare()
+{
+    if (g_registry.load(std::memory_order_acquire) == nullptr)
+    {
+        g_registry.store(new Registry(), std::memory_order_release);
+    }
+}
 
 ThreadQueue* OfThisThread()
 {
@@ -99,6 +110,10 @@ void Free(ThreadQueue* queue)
 
 std::uint64_t Accepted()
 {
+    if (g_registry.load(std::memory_order_acquire) == nullptr)
+    {
+        return 0;
+    }
     Registry& registry = TheRegistry();
     const LockGuard<Mutex> lock(registry.mutex);
     std::uint64_t sum = registry.acceptedByFreedQueues;
@@ -144,11 +159,15 @@ void WakeWorker() noexcept
 // abandoned queues stay allocated and unread, like the rest of the parent's logging.
 void AbandonInChild() noexcept OZR_NO_THREAD_SAFETY_ANALYSIS
 {
-    Registry& registry = TheRegistry();
-    new (&registry.mutex) Mutex();
-    new (&registry.queues) std::vector<ThreadQueue*>();  // the old list is left behind, unreleased
-    ++registry.version;
     t_threadState.queue = nullptr;
+    Registry* const registry = g_registry.load(std::memory_order_acquire);
+    if (registry == nullptr)
+    {
+        return;
+    }
+    new (&registry->mutex) Mutex();
+    new (&registry->queues) std::vector<ThreadQueue*>();  // the old list is left behind, unreleased
+    ++registry->version;
     g_workerAsleep.store(false, std::memory_order_relaxed);
     g_wakeDescriptor.store(-1, std::memory_order_relaxed);
 }

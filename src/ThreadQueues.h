@@ -24,7 +24,10 @@ namespace ozr::logging
 namespace thread_queues
 {
 
-// The calling thread's queue, made at its first call; null once the thread has ended.
+// Once, by the process-wide manager before its zones can be found: makes the list of queues.
+void Prepare();
+
+// The calling thread's queue, made at its first call; null once the thread has ended. Prepare has run.
 ThreadQueue* OfThisThread();
 
 // The registered queues, copied when the list changed since `version`, which is then updated.
