@@ -15,6 +15,7 @@ namespace
 
 using ozr::logging::appender::file::Config;
 using ozr::logging::appender::file::ConfigProvider;
+using ozr::logging::appender::file::RotationInterval;
 
 constexpr std::uint64_t MiB = 1024 * 1024;
 constexpr std::uint64_t Largest = std::numeric_limits<std::uint64_t>::max();
@@ -38,6 +39,7 @@ void ExpectConfig(const Config& actual, const Config& expected)
     EXPECT_EQ(actual.maxFileSize, expected.maxFileSize);
     EXPECT_EQ(actual.maxFileCount, expected.maxFileCount);
     EXPECT_EQ(actual.enabled, expected.enabled);
+    EXPECT_EQ(actual.rotationInterval, expected.rotationInterval);
 }
 
 struct SettingsCase
@@ -80,6 +82,12 @@ TEST(FileConfigProviderTest, ReadsAndClampsEachKey)
         {"[FileAppender]\nEnabled=false\n", "Net", unchanged},
         {"[FileAppender]\nEnabled=yes\n", "Net", unchanged},
         {"[FileAppender]\nEnabled=\n", "Net", unchanged},
+        {"[FileAppender]\nRotationInterval=daily\n", "Net",
+         [](Config& c) { c.rotationInterval = RotationInterval::Daily; }},
+        {"[FileAppender]\nRotationInterval=Hourly\n", "Net",
+         [](Config& c) { c.rotationInterval = RotationInterval::Hourly; }},
+        {"[FileAppender]\nRotationInterval=never\n", "Net", unchanged},
+        {"[FileAppender]\nRotationInterval=weekly\n", "Net", unchanged},
     };
     const ozr::testing::TempDirectory temporary;
     const FixedApplicationInfo applicationInfo;
