@@ -132,6 +132,22 @@ void LogUnlessRejected(const ZoneEntry* entry, const char* zone, Severity severi
 
 }  // namespace
 
+bool IsLoggingEnabled(const char* zone, Severity severity)
+{
+    const ZoneTable* zones = g_processZones.load(std::memory_order_acquire);
+    const ZoneEntry* entry = zones == nullptr ? nullptr : zones->Find(zone);
+    if (entry != nullptr && entry->Rejects(severity))
+    {
+        return false;
+    }
+    if (entry != nullptr && entry->AcceptingGeneration(severity) != 0)
+    {
+        return true;
+    }
+    // No logger is registered for the zone: the registry makes one and its verbosity decides.
+    return GetLoggerManager().GetLogger(zone)->GetVerbosity() >= severity;
+}
+
 void ToLog(const char* zone, Severity severity, const char* file, unsigned int line, unsigned long threadId,
            const char* fmt, ...)
 {
