@@ -1,9 +1,10 @@
 #include "ozr/logging/CallSiteLimit.h"
 
-#include <cctype>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
+
+#include "TextTrim.h"
 
 namespace ozr::logging
 {
@@ -31,16 +32,6 @@ std::string Format(const char* fmt, std::va_list args)
     return text;
 }
 
-void TrimTrailingControlCharacters(std::string& text)
-{
-    std::size_t length = text.size();
-    while (length > 1 && std::iscntrl(static_cast<unsigned char>(text[length - 1])))
-    {
-        --length;
-    }
-    text.resize(length);
-}
-
 }  // namespace
 
 std::string TextWithSuppressedCount(std::uint64_t suppressed, const char* fmt, ...)
@@ -62,7 +53,7 @@ std::string TextWithSuppressedCount(std::uint64_t suppressed, const char* fmt, .
     {
         return text;
     }
-    TrimTrailingControlCharacters(text);
+    text.resize(TrimmedLength(text.data(), text.size()));  // as every log call's text is trimmed
     char suffix[48];
     std::snprintf(suffix, sizeof suffix, " (%" PRIu64 " suppressed)", suppressed);
     return text.append(suffix);

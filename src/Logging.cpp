@@ -134,8 +134,7 @@ void LogUnlessRejected(const ZoneEntry* entry, const char* zone, Severity severi
 
 bool IsLoggingEnabled(const char* zone, Severity severity)
 {
-    const ZoneTable* zones = g_processZones.load(std::memory_order_acquire);
-    const ZoneEntry* entry = zones == nullptr ? nullptr : zones->Find(zone);
+    const ZoneEntry* const entry = FindProcessZone(zone);
     if (entry != nullptr && entry->Rejects(severity))
     {
         return false;
