@@ -9,6 +9,7 @@
 #include "QueueBudget.h"
 #include "RegisteredLogger.h"
 #include "ZoneFilter.h"
+#include "ozr/logging/CallSiteLimit.h"
 #include "ozr/logging/DateTimeProvider.h"
 #include "ozr/logging/LoggerManager.h"
 #include "ozr/logging/MessageBuilder.h"
@@ -145,6 +146,16 @@ bool IsLoggingEnabled(const char* zone, Severity severity)
     }
     // No logger is registered for the zone: the registry makes one and its verbosity decides.
     return GetLoggerManager().GetLogger(zone)->GetVerbosity() >= severity;
+}
+
+bool IsLoggingEnabledAt(CallSite& site, const char* zone, Severity severity)
+{
+    const std::uint64_t namesEpoch = detail::zoneNamesEpoch.load(std::memory_order_acquire);
+    if (const ZoneEntry* const entry = FindProcessZone(zone))
+    {
+        site.Remember(zone, entry->StateWord(), namesEpoch);
+    }
+    return IsLoggingEnabled(zone, severity);
 }
 
 void ToLog(const char* zone, Severity severity, const char* file, unsigned int line, unsigned long threadId,

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "ozr/logging/Export.h"
+#include "ozr/logging/Severity.h"
 
 namespace ozr::logging
 {
@@ -110,6 +111,12 @@ private:
     std::atomic<std::int64_t> nextAllowed{std::numeric_limits<std::int64_t>::min()};
     std::atomic<std::uint64_t> suppressed{0};
 };
+
+class CallSite;
+
+// IsLoggingEnabled for the rate-limited call sites: also keeps `site` up to date, so that their next call
+// that the zone's verbosity rejects is answered by `site` inline, as for OZR_LOG.
+OZR_LOGGING_API bool IsLoggingEnabledAt(CallSite& site, const char* zone, Severity severity);
 
 // The text that `fmt` makes of its arguments, without its trailing control characters (as a log call
 // trims them, keeping the first character), followed by " (N suppressed)" for `suppressed` N. Empty when

@@ -104,19 +104,22 @@ OZR_LOGGING_API unsigned long CurrentThreadId() noexcept;
 #define OZR_LOG_EVERY_SECONDS(zone, severity, seconds, ...) \
     OZR_LOG_LIMITED_(::ozr::logging::CallSiteEverySeconds, seconds, zone, severity, __VA_ARGS__)
 
+// The site's CallSite rejects a call that the zone's verbosity rejects inline, before anything is counted.
 // A call without suppressed ones before it logs through OZR_LOG with the caller's own format; one with
 // them logs the caller's text with the count appended, formatted once by TextWithSuppressedCount, whose
 // format check covers the caller's arguments as OZR_LOG's does.
-#define OZR_LOG_LIMITED_(CallSite, limit, zone, severity, ...)                                               \
+#define OZR_LOG_LIMITED_(Limit, limit, zone, severity, ...)                                                  \
     do                                                                                                       \
     {                                                                                                        \
         const char* const ozrLimitedZone_ = (zone);                                                          \
         const ::ozr::logging::Severity ozrLimitedSeverity_ = (severity);                                     \
+        static ::ozr::logging::CallSite ozrLimitedSite_;                                                     \
         if (ozrLimitedSeverity_ <= (OZR_LOGGING_MIN_SEVERITY) &&                                             \
-            ::ozr::logging::IsLoggingEnabled(ozrLimitedZone_, ozrLimitedSeverity_))                          \
+            !ozrLimitedSite_.Rejects(ozrLimitedZone_, ozrLimitedSeverity_) &&                                \
+            ::ozr::logging::IsLoggingEnabledAt(ozrLimitedSite_, ozrLimitedZone_, ozrLimitedSeverity_))       \
         {                                                                                                    \
-            static CallSite ozrCallSite_;                                                                    \
-            const ::ozr::logging::CallSiteAdmission ozrAdmission_ = ozrCallSite_.Admit(limit);               \
+            static Limit ozrLimit_;                                                                          \
+            const ::ozr::logging::CallSiteAdmission ozrAdmission_ = ozrLimit_.Admit(limit);                  \
             if (ozrAdmission_.logs && ozrAdmission_.suppressed == 0)                                         \
             {                                                                                                \
                 OZR_LOG(ozrLimitedZone_, ozrLimitedSeverity_, __VA_ARGS__);                                  \
