@@ -1,5 +1,6 @@
-// The text line of the console and file appenders (both PrintMessage overloads) and the syslog
-// datagram payload, each on its own, for a short and a long message text. And a typical printf format:
+// The text line of the console and file appenders (both PrintMessage overloads, and the text and JSON
+// lines as the worker builds them, into one reused string) and the syslog datagram payload, each on its
+// own, for a short and a long message text. And a typical printf format:
 // formatted by vsnprintf, as the calling thread does it today; its arguments captured, as the calling
 // thread would instead; and formatted from the captured arguments, as the worker would.
 
@@ -15,6 +16,8 @@
 #include "ArgumentCapture.h"
 #include "FormatCache.h"
 #include "MessageFactory.h"
+#include "appender/JsonLine.h"
+#include "appender/TextLine.h"
 #include "ozr/logging/ApplicationInfoProvider.h"
 #include "ozr/logging/appender/MessageFormatter.h"
 #include "ozr/logging/appender/syslog/Appender.h"
@@ -54,6 +57,30 @@ void PrintMessageToString(benchmark::State& state)
     for (auto _ : state)
     {
         benchmark::DoNotOptimize(formatter.PrintMessage(*message));
+    }
+}
+
+void AppendTextLineToReusedString(benchmark::State& state)
+{
+    const auto message = ozr::testing::MakeMessage(TextOfLength(state));
+    std::string line;
+    for (auto _ : state)
+    {
+        line.clear();
+        ozr::logging::appender::AppendTextLine(line, *message);
+        benchmark::DoNotOptimize(line.data());
+    }
+}
+
+void AppendJsonLineToReusedString(benchmark::State& state)
+{
+    const auto message = ozr::testing::MakeMessage(TextOfLength(state));
+    std::string line;
+    for (auto _ : state)
+    {
+        line.clear();
+        ozr::logging::appender::AppendJsonLine(line, *message, "gatewayd");
+        benchmark::DoNotOptimize(line.data());
     }
 }
 
@@ -140,6 +167,8 @@ BENCHMARK(CaptureArguments);
 BENCHMARK(FormatCapturedArguments);
 BENCHMARK(PrintMessageToStream)->Arg(20)->Arg(200);
 BENCHMARK(PrintMessageToString)->Arg(20)->Arg(200);
+BENCHMARK(AppendTextLineToReusedString)->Arg(20)->Arg(200);
+BENCHMARK(AppendJsonLineToReusedString)->Arg(20)->Arg(200);
 BENCHMARK(FormatSyslogPayload)->Arg(20)->Arg(200);
 
 BENCHMARK_MAIN();

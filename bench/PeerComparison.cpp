@@ -1,11 +1,11 @@
 // The same measurements for this library and for general-purpose logging libraries, in one run: a
 // rejected call (from one thread, and from two threads at once: the time per call on each); an accepted
-// call on the calling thread (median and 99th percentile while the library's
-// worker is busy); and N messages end to end to a file and the console, until the library has written
-// them all, from 1 and 2 threads with the console in a file, and from 1 thread with the console on a
-// pipe that another process drains. Each measurement runs in a child process of its own, so that its
-// peak resident size is its own. The CPU time that the process spends off the calling threads (the
-// library's worker) is given per message.
+// call on the calling thread (median, 99th and 99.9th percentile while the library's worker is busy, and
+// median and 99th percentile with two threads logging at once); and N messages end to end to a file and the
+// console, until the library has written them all, from 1 and 2 threads with the console in a file, and from
+// 1 thread with the console on a pipe that another process drains. Each measurement runs in a child process
+// of its own, so that its peak resident size is its own. The CPU time that the process spends off the calling
+// threads (the library's worker) is given per message.
 //
 // Usage: bench_PeerComparison [messages, default 1000000] [only the libraries whose name starts so]
 
@@ -43,6 +43,9 @@ struct Figures
     double rejectedTwoThreadsNanoseconds = 0;
     double acceptedMedian = 0;
     double acceptedP99 = 0;
+    double acceptedP999 = 0;
+    double acceptedTwoThreadsMedian = 0;
+    double acceptedTwoThreadsP99 = 0;
     double messagesPerSecond = 0;
     double offCallerMicroseconds = 0;  // CPU per message off the calling threads
     double peakResidentMiB = 0;
@@ -222,25 +225,53 @@ double TimeRejectedCalls(ozr::bench::Peer& peer, int threads)
     return Nanoseconds(start, end) / RejectedCallCount;
 }
 
-Figures TimeAcceptedCalls(ozr::bench::Peer& peer)
+// The time of each accepted call on `threads` threads logging at once, all samples together.
+std::vector<double> TimeAcceptedCalls(ozr::bench::Peer& peer, int threads)
 {
     const ozr::testing::TempDirectory scratch;
     const ozr::bench::OutputFile console(scratch / "console.txt");
     const ozr::bench::OutputRedirection standardOutput(console.Descriptor());
     const ozr::bench::OutputRedirection standardError(console.Descriptor(), STDERR_FILENO);
-    std::vector<double> samples;
-    samples.reserve(TimedCallCount);
+    std::vector<std::vector<double>> samples(static_cast<std::size_t>(threads));
     peer.Start(scratch.Path());
-    for (int call = 0; call < TimedCallCount; ++call)
+    std::vector<std::thread> callers;
+    for (auto& own : samples)
     {
-        const auto start = Clock::now();
-        peer.LogAccepted(call);
-        samples.push_back(Nanoseconds(start, Clock::now()));
+        callers.emplace_back(
+            [&peer, &own, threads]
+            {
+                own.reserve(TimedCallCount);
+                for (int call = 0; call < TimedCallCount / threads; ++call)
+                {
+                    const auto start = Clock::now();
+                    peer.LogAccepted(call);
+                    own.push_back(Nanoseconds(start, Clock::now()));
+                }
+            });
+    }
+    for (auto& caller : callers)
+    {
+        caller.join();
     }
     peer.Stop();
+    std::vector<double> all;
+    for (const auto& own : samples)
+    {
+        all.insert(all.end(), own.begin(), own.end());
+    }
+    return all;
+}
+
+Figures TimeAcceptedCalls(ozr::bench::Peer& peer)
+{
     Figures figures;
-    figures.acceptedMedian = ozr::bench::Percentile(samples, 0.5);
-    figures.acceptedP99 = ozr::bench::Percentile(samples, 0.99);
+    std::vector<double> one = TimeAcceptedCalls(peer, 1);
+    figures.acceptedMedian = ozr::bench::Percentile(one, 0.5);
+    figures.acceptedP99 = ozr::bench::Percentile(one, 0.99);
+    figures.acceptedP999 = ozr::bench::Percentile(one, 0.999);
+    std::vector<double> two = TimeAcceptedCalls(peer, 2);
+    figures.acceptedTwoThreadsMedian = ozr::bench::Percentile(two, 0.5);
+    figures.acceptedTwoThreadsP99 = ozr::bench::Percentile(two, 0.99);
     return figures;
 }
 
@@ -332,6 +363,7 @@ int main(int argc, char* argv[])
     const int messages = argc > 1 ? std::atoi(argv[1]) : 1000000;
     std::vector<std::unique_ptr<ozr::bench::Peer>> peers;
     peers.push_back(ozr::bench::MakeOstrelPeer());
+    peers.push_back(ozr::bench::MakeOstrelByNamePeer());
     peers.push_back(ozr::bench::MakeSpdlogPeer());
     peers.push_back(ozr::bench::MakeSpdlogSyncPeer());
     peers.push_back(ozr::bench::MakeGlogPeer());
@@ -348,7 +380,8 @@ int main(int argc, char* argv[])
                     peers.end());
     }
 
-    std::printf("%-28s %12s %12s %14s %12s\n", "library", "rejected ns", "2 threads", "accepted p50", "p99");
+    std::printf("%-28s %12s %12s %14s %10s %10s %14s %10s\n", "library", "rejected ns", "2 threads",
+                "accepted p50", "p99", "p99.9", "2 threads p50", "p99");
     for (const auto& peer : peers)
     {
         const Figures rejected = InChild(
@@ -360,8 +393,10 @@ int main(int argc, char* argv[])
                 return figures;
             });
         const Figures accepted = InChild([&] { return TimeAcceptedCalls(*peer); });
-        std::printf("%-28s %12.1f %12.1f %11.0f ns %9.0f ns\n", peer->Name(), rejected.rejectedNanoseconds,
-                    rejected.rejectedTwoThreadsNanoseconds, accepted.acceptedMedian, accepted.acceptedP99);
+        std::printf("%-28s %12.1f %12.1f %11.0f ns %7.0f ns %7.0f ns %11.0f ns %7.0f ns\n", peer->Name(),
+                    rejected.rejectedNanoseconds, rejected.rejectedTwoThreadsNanoseconds,
+                    accepted.acceptedMedian, accepted.acceptedP99, accepted.acceptedP999,
+                    accepted.acceptedTwoThreadsMedian, accepted.acceptedTwoThreadsP99);
         std::fflush(stdout);
     }
     std::printf("\n%d messages end to end\n%-28s %-16s %12s %12s %12s %9s %9s\n", messages, "library",

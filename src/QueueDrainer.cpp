@@ -162,7 +162,7 @@ void QueueDrainer::Sleep(std::uint64_t passRun)
                     {
                         if (!error && sleep == wakeCount)
                         {
-                            WakeUp(passRun);
+                            WakeUp(passRun, true);
                         }
                     });
     timer.expires_after(LongestSleep);
@@ -171,21 +171,26 @@ void QueueDrainer::Sleep(std::uint64_t passRun)
         {
             if (!error && sleep == wakeCount)
             {
-                WakeUp(passRun);
+                WakeUp(passRun, false);
             }
         });
 }
 
-void QueueDrainer::WakeUp(std::uint64_t passRun)
+// Woken by a thread, the drainer polls again as after a record; at the end of the longest sleep it
+// looks once and, finding nothing, sleeps again at once.
+void QueueDrainer::WakeUp(std::uint64_t passRun, bool woken)
 {
     ++wakeCount;  // the other of the two waits ends without effect
     boost::system::error_code ignored;
     timer.cancel();
     wake.cancel(ignored);
-    std::uint64_t count = 0;
-    [[maybe_unused]] const ssize_t read = ::read(wake.native_handle(), &count, sizeof count);
     thread_queues::AnnounceAwake();
-    pollInterval = FirstPollInterval;
+    if (woken)
+    {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t read = ::read(wake.native_handle(), &count, sizeof count);
+        pollInterval = FirstPollInterval;
+    }
     Pass(passRun);
 }
 

@@ -33,8 +33,9 @@ public:
     // after which the drainer sleeps.
     static constexpr std::chrono::microseconds FirstPollInterval{50};
     static constexpr std::chrono::microseconds QuietInterval{5000};
-    // The longest sleep: bounds the delay of a record whose wake-up was missed.
-    static constexpr std::chrono::milliseconds LongestSleep{100};
+    // The longest sleep: bounds the delay of a record whose wake-up was missed (see ThreadQueues.h); each
+    // costs an idle process one look at the queues.
+    static constexpr std::chrono::milliseconds LongestSleep{1000};
     static constexpr std::size_t RecordsPerPass = 4096;
 
     explicit QueueDrainer(boost::asio::io_context& ioContext);
@@ -56,7 +57,7 @@ private:
     void Pass(std::uint64_t run);
     void PollLater(std::uint64_t run);
     void Sleep(std::uint64_t run);
-    void WakeUp(std::uint64_t run);
+    void WakeUp(std::uint64_t run, bool woken);
     std::size_t Drain(std::size_t limit, bool upToSnapshot);
     void RefreshQueues();
     void FreeDrainedRetiredQueues();

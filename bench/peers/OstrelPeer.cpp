@@ -2,7 +2,7 @@
 
 #include "Peer.h"
 #include "TempDirectory.h"
-#include "ozr/logging/Logging.h"
+#include "ozr/logging/Log.h"
 
 namespace ozr::bench
 {
@@ -12,10 +12,10 @@ namespace
 const char* const AcceptingZone = "Peer";
 const char* const RejectingZone = "Quiet";
 
-class OstrelPeer final : public Peer
+class OstrelPeer : public Peer
 {
 public:
-    const char* Name() const override { return "Ostrel (this library)"; }
+    const char* Name() const override { return "Ostrel (macros)"; }
 
     void Start(const std::filesystem::path& logDirectory) override
     {
@@ -30,6 +30,25 @@ public:
         ozr::logging::InitialiseLogging(RejectingZone);
     }
 
+    void LogRejected() override { OZR_LOG_INFO(RejectingZone, "rejected %d", 42); }
+
+    void LogAccepted(int index) override
+    {
+        OZR_LOG_INFO(AcceptingZone, "Message %d of the comparison", index);
+    }
+
+    void Stop() override
+    {
+        ozr::logging::ShutdownLogging(RejectingZone);
+        ozr::logging::ShutdownLogging(AcceptingZone);
+    }
+};
+
+class OstrelByNamePeer final : public OstrelPeer
+{
+public:
+    const char* Name() const override { return "Ostrel (ToLog by name)"; }
+
     void LogRejected() override
     {
         ozr::logging::ToLog(RejectingZone, ozr::logging::Severity::Info, __FILE__, __LINE__, 1, "rejected %d",
@@ -41,12 +60,6 @@ public:
         ozr::logging::ToLog(AcceptingZone, ozr::logging::Severity::Info, __FILE__, __LINE__, 1,
                             "Message %d of the comparison", index);
     }
-
-    void Stop() override
-    {
-        ozr::logging::ShutdownLogging(RejectingZone);
-        ozr::logging::ShutdownLogging(AcceptingZone);
-    }
 };
 
 }  // namespace
@@ -54,6 +67,11 @@ public:
 std::unique_ptr<Peer> MakeOstrelPeer()
 {
     return std::make_unique<OstrelPeer>();
+}
+
+std::unique_ptr<Peer> MakeOstrelByNamePeer()
+{
+    return std::make_unique<OstrelByNamePeer>();
 }
 
 }  // namespace ozr::bench

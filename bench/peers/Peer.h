@@ -25,7 +25,8 @@ public:
     virtual void Stop() = 0;
 };
 
-std::unique_ptr<Peer> MakeOstrelPeer();
+std::unique_ptr<Peer> MakeOstrelPeer();        // through the call-site macros
+std::unique_ptr<Peer> MakeOstrelByNamePeer();  // through ToLog, finding the zone by name
 std::unique_ptr<Peer> MakeSpdlogPeer();
 std::unique_ptr<Peer> MakeSpdlogSyncPeer();
 std::unique_ptr<Peer> MakeGlogPeer();

@@ -1,6 +1,7 @@
 #include "ozr/logging/appender/Manager.h"
 
 #include "ozr/logging/appender/console/Appender.h"
+#include "ozr/logging/appender/console/ConfigProvider.h"
 #include "ozr/logging/appender/file/Appender.h"
 #include "ozr/logging/appender/file/ConfigProvider.h"
 #include "ozr/logging/appender/syslog/Appender.h"
@@ -12,6 +13,7 @@ namespace ozr::logging::appender
 namespace
 {
 const std::string SyslogConfigName = "syslog";
+const std::string ConsoleConfigName = "console";
 }  // namespace
 
 Manager::Manager(boost::asio::io_context& context, const IApplicationInfoProvider& applicationInfo,
@@ -37,7 +39,13 @@ void Manager::LoadGlobalAppenders()
         globalAppenders.push_front(
             std::make_shared<syslog::Appender>(ioContext, applicationInfoProvider, std::move(syslogConfig)));
     }
-    globalAppenders.push_front(std::make_shared<console::Appender>(ioContext, *formatter));
+    const console::Config consoleConfig =
+        console::ConfigProvider(configLocator.GetGlobalConfigFilePath(ConsoleConfigName)).GetConfig();
+    if (consoleConfig.enabled)
+    {
+        globalAppenders.push_front(std::make_shared<console::Appender>(ioContext, *formatter, consoleConfig,
+                                                                       applicationInfoProvider));
+    }
 }
 
 // The console learns that the drain to come must not wait for a full standard output for ever.
@@ -58,8 +66,8 @@ AppenderList Manager::GetAppenders(char const* zone) const
     AppenderList appenders = globalAppenders;
     const file::ConfigProvider fileConfigProvider(applicationInfoProvider, zone,
                                                   configLocator.GetZoneConfigFilePath(zone));
-    appenders.push_front(
-        std::make_shared<file::Appender>(ioContext, *formatter, fileConfigProvider.GetConfig()));
+    appenders.push_front(std::make_shared<file::Appender>(
+        ioContext, *formatter, fileConfigProvider.GetConfig(), applicationInfoProvider));
     return appenders;
 }
 

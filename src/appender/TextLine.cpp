@@ -8,6 +8,7 @@
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 
+#include "appender/SplitTime.h"
 #include "appender/TextAppend.h"
 
 namespace ozr::logging::appender
@@ -18,7 +19,6 @@ namespace
 using boost::posix_time::ptime;
 using boost::posix_time::time_duration;
 
-constexpr std::int64_t TicksPerSecond = time_duration::ticks_per_second();
 constexpr std::size_t FractionDigits = time_duration::num_fractional_digits();
 static_assert(FractionDigits <= MaxDecimalDigits);
 
@@ -32,26 +32,6 @@ constexpr std::size_t MaxSeverityLength = 16;
 // "(line): (TID 0x<16 hex digits>) <local time> [<severity>] - ", the longest it can be.
 constexpr std::size_t MaxMiddleLength =
     MaxLineAndThreadLength + CalendarLength + 1 + FractionDigits + 2 + MaxSeverityLength + 4;
-
-// A time as whole seconds since the epoch, rounded down, and the ticks past that second.
-struct SplitTime
-{
-    std::int64_t second;
-    std::int64_t fraction;
-};
-
-SplitTime Split(const ptime& time)
-{
-    static const ptime epoch(boost::gregorian::date(1970, 1, 1));
-    const std::int64_t ticks = (time - epoch).ticks();
-    SplitTime split{ticks / TicksPerSecond, ticks % TicksPerSecond};
-    if (split.fraction < 0)
-    {
-        split.fraction += TicksPerSecond;
-        --split.second;
-    }
-    return split;
-}
 
 // The calendar text of the whole second a thread wrote last. Lines come in time order, mostly many to
 // a second, so the date conversion runs about once per second.

@@ -240,7 +240,7 @@ TEST_F(LifecycleTest, RestartsAfterAFullShutdownAndDeliversWhatWasQueuedMeanwhil
     // One thread's lines keep their order while another thread restarts the worker under it again and
     // again: the zone's loggers of successive runs deliver one after the other. Lines beyond the queue's
     // bound, kept small so that each drain is short, may be dropped.
-    SetLoggingQueueLimit(256 << 10);
+    SetLoggingQueueLimit(64 << 10);
     StdoutCapture restarts(root / "restarts.txt");
     std::atomic<bool> stop{false};
     std::thread caller(

@@ -11,6 +11,7 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include "appender/LineBatch.h"
+#include "appender/LineLayout.h"
 #include "appender/PendingLines.h"
 #include "appender/SharedLine.h"
 #include "appender/console/StandardOutput.h"
@@ -40,12 +41,15 @@ constexpr std::chrono::milliseconds LongestRetryDelay{64};
 
 // What waits for standard output, and the one retry timer that is queued while anything does.
 //
-// Lock order: PendingLines' write lock, then `mutex`, then stdout's stdio lock, which is only ever tried
-// (StandardOutput), never waited for. The retry handler takes `mutex` alone. Nothing waits while these
-// are held: descriptor 1 is written only as far as it takes the bytes without blocking.
+// Lock order: PendingLines' write lock, then `mutex`, then the stdio lock of stdout (or stderr), which is
+// only ever tried (StandardOutput), never waited for. The retry handler takes `mutex` alone. Nothing waits
+// while these are held: the descriptor is written only as far as it takes the bytes without blocking.
 struct Appender::Output
 {
-    explicit Output(boost::asio::io_context& ioContext) : retryTimer(ioContext) {}
+    Output(boost::asio::io_context& ioContext, OutputStream stream)
+        : standardOutput(stream), retryTimer(ioContext)
+    {
+    }
 
     // True while someone waits for the console; then a pipe that takes nothing for GiveUpAfter is given up.
     bool WaitIsBounded() const OZR_REQUIRES(mutex)
@@ -68,10 +72,17 @@ struct Appender::Output
 };
 
 Appender::Appender(boost::asio::io_context& ioContext, const IMessageFormatter& formatter)
+    : Appender(ioContext, formatter, Config{}, ApplicationInfoProvider())
+{
+}
+
+Appender::Appender(boost::asio::io_context& ioContext, const IMessageFormatter& formatter,
+                   const Config& config, const IApplicationInfoProvider& applicationInfo)
     : strand(ioContext),
-      formatter(formatter),
+      enabled(config.enabled),
+      layout(MakeLineLayout(formatter, config.format, applicationInfo)),
       pending(std::make_unique<PendingLines>()),
-      output(std::make_unique<Output>(ioContext))
+      output(std::make_unique<Output>(ioContext, config.stream))
 {
     std::call_once(g_exitHandlerRegistered, [] { std::atexit(&MarkProcessExiting); });
 }
@@ -80,11 +91,11 @@ Appender::~Appender() = default;
 
 void Appender::Log(std::shared_ptr<Message const> message)
 {
-    if (message == nullptr)
+    if (message == nullptr || !enabled)
     {
         return;
     }
-    pending->Add(FormatSharedLine(formatter, std::move(message)), strand, *this,
+    pending->Add(FormatSharedLine(*layout, std::move(message)), strand, *this,
                  [this](const LineBatch& batch) { Write(batch); });
 }
 

@@ -24,10 +24,10 @@ bool NeverWaits(int descriptor)
     return fstat(descriptor, &status) == 0 && (S_ISREG(status.st_mode) || S_ISBLK(status.st_mode));
 }
 
-// Also true when descriptor 1 is in error or closed: the write that follows fails and drops the lines.
-bool TakesAPipeBufferNow()
+// Also true when the descriptor is in error or closed: the write that follows fails and drops the lines.
+bool TakesAPipeBufferNow(int descriptor)
 {
-    pollfd entry{STDOUT_FILENO, POLLOUT, 0};
+    pollfd entry{descriptor, POLLOUT, 0};
     int ready = 0;
     do
     {
@@ -36,39 +36,45 @@ bool TakesAPipeBufferNow()
     return ready > 0;
 }
 
-// What the application itself left in stdout's buffer goes out before the console's lines, so that the
-// two keep the order they had when both went through that buffer. Only when it cannot block: when
-// another thread holds the stream, that thread is writing right now and the two have no order anyway.
-bool ApplicationOutputFlushed(bool neverWaits)
+// What the application itself left in the stream's stdio buffer goes out before the console's lines, so
+// that the two keep the order they had when both went through that buffer. Only when it cannot block:
+// when another thread holds the stream, that thread is writing right now and the two have no order anyway.
+bool ApplicationOutputFlushed(std::FILE* stream, int descriptor, bool neverWaits)
 {
-    if (ftrylockfile(stdout) != 0)
+    if (ftrylockfile(stream) != 0)
     {
         return true;
     }
     bool flushed = true;
-    if (__fpending(stdout) > 0)
+    if (__fpending(stream) > 0)
     {
-        flushed = neverWaits || TakesAPipeBufferNow();
+        flushed = neverWaits || TakesAPipeBufferNow(descriptor);
         if (flushed)
         {
-            fflush_unlocked(stdout);
+            fflush_unlocked(stream);
         }
     }
-    funlockfile(stdout);
+    funlockfile(stream);
     return flushed;
 }
 
-ssize_t WriteToDescriptorOne(const char* data, std::size_t size)
+ssize_t WriteToDescriptor(int descriptor, const char* data, std::size_t size)
 {
     ssize_t written = 0;
     do
     {
-        written = write(STDOUT_FILENO, data, size);
+        written = write(descriptor, data, size);
     } while (written < 0 && errno == EINTR);
     return written;
 }
 
 }  // namespace
+
+StandardOutput::StandardOutput(OutputStream stream)
+    : descriptor(stream == OutputStream::StandardError ? STDERR_FILENO : STDOUT_FILENO),
+      stdioStream(stream == OutputStream::StandardError ? stderr : stdout)
+{
+}
 
 void StandardOutput::Take(const LineBatch& batch)
 {
@@ -90,19 +96,19 @@ void StandardOutput::Take(const LineBatch& batch)
 
 bool StandardOutput::WriteWhatFits()
 {
-    const bool neverWaits = NeverWaits(STDOUT_FILENO);
+    const bool neverWaits = NeverWaits(descriptor);
     bool progress = false;
-    while (!IsEmpty() && ApplicationOutputFlushed(neverWaits))
+    while (!IsEmpty() && ApplicationOutputFlushed(stdioStream, descriptor, neverWaits))
     {
         const std::size_t size = NextChunkSize(neverWaits);
         if (size == 0)
         {
             break;
         }
-        const ssize_t written = WriteToDescriptorOne(text.data() + (writtenTo - textStart), size);
+        const ssize_t written = WriteToDescriptor(descriptor, text.data() + (writtenTo - textStart), size);
         if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
         {
-            break;  // the application made descriptor 1 non-blocking itself
+            break;  // the application made the descriptor non-blocking itself
         }
         if (written <= 0)
         {
@@ -124,7 +130,7 @@ void StandardOutput::DropAll()
     text.clear();
 }
 
-// Zero while descriptor 1 would block. Otherwise whole lines up to PIPE_BUF bytes, or PIPE_BUF bytes of a
+// Zero while the descriptor would block. Otherwise whole lines up to PIPE_BUF bytes, or PIPE_BUF bytes of a
 // longer line; everything at once for a regular file.
 std::size_t StandardOutput::NextChunkSize(bool neverWaits) const
 {
@@ -133,7 +139,7 @@ std::size_t StandardOutput::NextChunkSize(bool neverWaits) const
     {
         return static_cast<std::size_t>(end - writtenTo);
     }
-    if (!TakesAPipeBufferNow())
+    if (!TakesAPipeBufferNow(descriptor))
     {
         return 0;
     }

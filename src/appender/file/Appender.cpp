@@ -13,6 +13,7 @@
 
 #include "LoggingCounters.h"
 #include "appender/LineBatch.h"
+#include "appender/LineLayout.h"
 #include "appender/PendingLines.h"
 #include "appender/SharedLine.h"
 #include "appender/file/LogFile.h"
@@ -94,8 +95,14 @@ RotationPeriod LastPeriod(const LineBatch& batch, std::size_t first, std::size_t
 }  // namespace
 
 Appender::Appender(boost::asio::io_context& ioContext, const IMessageFormatter& formatter, Config config)
+    : Appender(ioContext, formatter, std::move(config), ApplicationInfoProvider())
+{
+}
+
+Appender::Appender(boost::asio::io_context& ioContext, const IMessageFormatter& formatter, Config config,
+                   const IApplicationInfoProvider& applicationInfo)
     : strand(ioContext),
-      formatter(formatter),
+      layout(MakeLineLayout(formatter, config.format, applicationInfo)),
       config(WithAtLeastOneFile(std::move(config))),
       currentFilePath(GetLogFilePath(0)),
       pending(std::make_unique<PendingLines>())
@@ -118,7 +125,7 @@ void Appender::Log(std::shared_ptr<Message const> message)
     }
     const RotationPeriod period = RotationPeriodOf(message->localTime, config.rotationInterval);
     pending->Add(
-        FormatSharedLine(formatter, std::move(message)), strand, *this,
+        FormatSharedLine(*layout, std::move(message)), strand, *this,
         [this](const LineBatch& batch) { WriteBatch(batch); }, period);
 }
 

@@ -9,6 +9,7 @@
 
 #include "ReadValue.h"
 #include "ZoneName.h"
+#include "appender/LineLayout.h"
 #include "ozr/config/Ini.h"
 #include "ozr/logging/ThreadSafety.h"
 
@@ -99,6 +100,7 @@ Config ConfigProvider::GetConfig() const
         ReadValue<std::uint64_t>(ConfigSection, "MaxFileCount", Config::DefaultMaxFileCount, configFilePath));
     config.rotationInterval = ReadRotationInterval(configFilePath);
     config.enabled = config::ini::ReadSwitch(ConfigSection, "Enabled", configFilePath);
+    config.format = ReadLineFormat(ConfigSection, configFilePath);
     return config;
 }
 

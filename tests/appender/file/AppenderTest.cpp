@@ -52,8 +52,9 @@ protected:
                                            bool enabled = true,
                                            RotationInterval interval = RotationInterval::Never)
     {
-        return std::make_shared<Appender>(
-            ioContext, formatter, Config{directory, "Net", maxFileSize, maxFileCount, enabled, interval});
+        Config config{directory, "Net", maxFileSize, maxFileCount, enabled};
+        config.rotationInterval = interval;
+        return std::make_shared<Appender>(ioContext, formatter, std::move(config));
     }
 
     // Runs the queued write jobs on this thread.

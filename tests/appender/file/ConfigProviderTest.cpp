@@ -13,6 +13,7 @@
 namespace
 {
 
+using ozr::logging::appender::LineFormat;
 using ozr::logging::appender::file::Config;
 using ozr::logging::appender::file::ConfigProvider;
 using ozr::logging::appender::file::RotationInterval;
@@ -40,6 +41,7 @@ void ExpectConfig(const Config& actual, const Config& expected)
     EXPECT_EQ(actual.maxFileCount, expected.maxFileCount);
     EXPECT_EQ(actual.enabled, expected.enabled);
     EXPECT_EQ(actual.rotationInterval, expected.rotationInterval);
+    EXPECT_EQ(actual.format, expected.format);
 }
 
 struct SettingsCase
@@ -88,6 +90,11 @@ TEST(FileConfigProviderTest, ReadsAndClampsEachKey)
          [](Config& c) { c.rotationInterval = RotationInterval::Hourly; }},
         {"[FileAppender]\nRotationInterval=never\n", "Net", unchanged},
         {"[FileAppender]\nRotationInterval=weekly\n", "Net", unchanged},
+        {"[FileAppender]\nFormat=json\n", "Net", [](Config& c) { c.format = LineFormat::Json; }},
+        {"[fileappender]\nformat=JSON\n", "Net", [](Config& c) { c.format = LineFormat::Json; }},
+        {"[FileAppender]\nFormat=Text\n", "Net", unchanged},
+        {"[FileAppender]\nFormat=jsonl\n", "Net", unchanged},
+        {"[FileAppender]\nFormat=\n", "Net", unchanged},
     };
     const ozr::testing::TempDirectory temporary;
     const FixedApplicationInfo applicationInfo;

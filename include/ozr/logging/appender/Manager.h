@@ -16,8 +16,8 @@ namespace ozr::logging::appender
 using AppenderList = std::forward_list<std::shared_ptr<ILogAppender>>;
 
 // Decides which appenders a zone writes to: a new file appender of its own, then the global appenders
-// (console, then syslog when a collector is configured). Has no lock: calls must not overlap; the logger
-// manager makes them all under its registry lock, never on the worker.
+// (console unless console.ini turns it off, then syslog when a collector is configured). Has no lock: calls
+// must not overlap; the logger manager makes them all under its registry lock, never on the worker.
 class OZR_LOGGING_API IManager
 {
 public:

@@ -6,26 +6,31 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/io_context_strand.hpp>
 
+#include "ozr/logging/ApplicationInfoProvider.h"
 #include "ozr/logging/IFlushable.h"
 #include "ozr/logging/ILogAppender.h"
 #include "ozr/logging/appender/MessageFormatter.h"
+#include "ozr/logging/appender/console/ConfigProvider.h"
 
 namespace ozr::logging::appender
 {
 class LineBatch;
+struct LineLayout;
 class PendingLines;
 }  // namespace ozr::logging::appender
 
 namespace ozr::logging::appender::console
 {
 
-// Writes each message as one text line to standard output, file descriptor 1, with write(2): none of its
-// lines passes through the C library's stdout buffer, so a forked child cannot write them a second time.
+// Writes each message as one line, the formatter's text or a JSON object as its Config says, to standard
+// output (file descriptor 1) or standard error (2), with write(2): none of its lines passes through the
+// C library's stdio buffers, so a forked child cannot write them a second time. Below, "standard output"
+// is whichever of the two the appender writes to.
 // `Log` may be called from any thread. It adds the line to a batch; the first line of a batch queues one
 // write job on the appender's strand, and the lines that arrive before that job runs join it. Lines never
 // interleave and keep their order.
 //
-// Standard output never holds up the worker. What descriptor 1 does not take without blocking (a full
+// Standard output never holds up the worker. What the descriptor does not take without blocking (a full
 // pipe, a stopped terminal) waits, up to 4 MiB, and goes out as soon as it can; the lines
 // beyond the bound are dropped and counted. Nobody waits for a full pipe for ever: while a flush, the last
 // shutdown (Close) or the process's exit waits for the console, the waiting lines are dropped and counted
@@ -39,7 +44,12 @@ class OZR_LOGGING_API Appender final : public ILogAppender,
 public:
     static constexpr std::chrono::milliseconds GiveUpAfter{1000};
 
+    // Text lines on standard output.
     Appender(boost::asio::io_context& ioContext, const IMessageFormatter& formatter);
+    // As `config` says; JSON lines name the application as `applicationInfo` gives it, read once here. A
+    // disabled appender writes nothing.
+    Appender(boost::asio::io_context& ioContext, const IMessageFormatter& formatter, const Config& config,
+             const IApplicationInfoProvider& applicationInfo);
     ~Appender() override;
 
     void Log(std::shared_ptr<Message const> message) override;
@@ -60,7 +70,8 @@ private:
     void Retry();
 
     boost::asio::io_context::strand strand;
-    const IMessageFormatter& formatter;
+    const bool enabled;
+    const std::unique_ptr<const LineLayout> layout;
     const std::unique_ptr<PendingLines> pending;
     const std::unique_ptr<Output> output;
 };

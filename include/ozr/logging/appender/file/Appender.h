@@ -9,6 +9,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/io_context_strand.hpp>
 
+#include "ozr/logging/ApplicationInfoProvider.h"
 #include "ozr/logging/IFlushable.h"
 #include "ozr/logging/ILogAppender.h"
 #include "ozr/logging/appender/MessageFormatter.h"
@@ -17,14 +18,16 @@
 namespace ozr::logging::appender
 {
 class LineBatch;
+struct LineLayout;
 class PendingLines;
 }  // namespace ozr::logging::appender
 
 namespace ozr::logging::appender::file
 {
 
-// Appends each message as one text line to "<baseName>.00.txt" in the log directory and rotates the
-// files once the current one is larger than the limit:
+// Appends each message as one line, the formatter's text or a JSON object as the Config's `format` says,
+// to "<baseName>.00.txt" in the log directory and rotates the files once the current one is larger than
+// the limit:
 //   <base>.00.txt -> <base>.01.txt -> ... -> <base>.<maxFileCount-1>.txt -> deleted
 // With an hourly or daily rotation interval the files also rotate before the first line whose time stamp
 // falls in a later local hour or day than the line before it; after a start, the current file's
@@ -45,8 +48,11 @@ class OZR_LOGGING_API Appender final : public ILogAppender,
 {
 public:
     // Creates the log directory (also when disabled); throws std::filesystem::filesystem_error when it
-    // cannot.
+    // cannot. JSON lines name the application as `applicationInfo` gives it, read once here; without it,
+    // as ApplicationInfoProvider does.
     Appender(boost::asio::io_context& ioContext, const IMessageFormatter& formatter, Config config);
+    Appender(boost::asio::io_context& ioContext, const IMessageFormatter& formatter, Config config,
+             const IApplicationInfoProvider& applicationInfo);
     ~Appender() override;
 
     void Log(std::shared_ptr<Message const> message) override;
@@ -75,7 +81,7 @@ private:
     std::vector<std::uint64_t> ListRotatableIndices() const;
 
     boost::asio::io_context::strand strand;
-    const IMessageFormatter& formatter;
+    const std::unique_ptr<const LineLayout> layout;
     const Config config;
     const std::filesystem::path currentFilePath;  // index 00, written by every batch
 

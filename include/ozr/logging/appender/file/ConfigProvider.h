@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ozr/logging/ApplicationInfoProvider.h"
+#include "ozr/logging/appender/LineFormat.h"
 
 namespace ozr::logging::appender::file
 {
@@ -29,6 +30,7 @@ struct OZR_LOGGING_API Config
     std::uint64_t maxFileSize;   // bytes; the current file is rotated once it is larger
     std::uint64_t maxFileCount;  // files retained, the current one included
     bool enabled;
+    LineFormat format = LineFormat::Text;  // of each line in the files
     // Last and with a default, so that records filled in by position keep their meaning.
     RotationInterval rotationInterval = RotationInterval::Never;
 };
