@@ -9,6 +9,7 @@
 #include "QueueBudget.h"
 #include "RegisteredLogger.h"
 #include "ZoneFilter.h"
+#include "ozr/logging/CallSiteLimit.h"
 #include "ozr/logging/DateTimeProvider.h"
 #include "ozr/logging/LoggerManager.h"
 #include "ozr/logging/MessageBuilder.h"
@@ -131,6 +132,31 @@ void LogUnlessRejected(const ZoneEntry* entry, const char* zone, Severity severi
 }
 
 }  // namespace
+
+bool IsLoggingEnabled(const char* zone, Severity severity)
+{
+    const ZoneEntry* const entry = FindProcessZone(zone);
+    if (entry != nullptr && entry->Rejects(severity))
+    {
+        return false;
+    }
+    if (entry != nullptr && entry->AcceptingGeneration(severity) != 0)
+    {
+        return true;
+    }
+    // No logger is registered for the zone: the registry makes one and its verbosity decides.
+    return GetLoggerManager().GetLogger(zone)->GetVerbosity() >= severity;
+}
+
+bool IsLoggingEnabledAt(CallSite& site, const char* zone, Severity severity)
+{
+    const std::uint64_t namesEpoch = detail::zoneNamesEpoch.load(std::memory_order_acquire);
+    if (const ZoneEntry* const entry = FindProcessZone(zone))
+    {
+        site.Remember(zone, entry->StateWord(), namesEpoch);
+    }
+    return IsLoggingEnabled(zone, severity);
+}
 
 void ToLog(const char* zone, Severity severity, const char* file, unsigned int line, unsigned long threadId,
            const char* fmt, ...)

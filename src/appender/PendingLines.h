@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string_view>
 #include <utility>
@@ -25,15 +26,16 @@ public:
     // Takes a line handed to `owner`, a batching appender. The first line of a batch queues one job on
     // `strand` that writes the batch with `write`; the job holds `owner`, so it may outlive the owner's
     // owners. On the thread that runs the context a full batch is written at once: the queued job could
-    // not start before this delivery returns.
+    // not start before this delivery returns. `rotationPeriod` goes into the batch with the line.
     template <typename Owner, typename Write>
-    void Add(std::string_view line, boost::asio::io_context::strand& strand, Owner& owner, Write write)
+    void Add(std::string_view line, boost::asio::io_context::strand& strand, Owner& owner, Write write,
+             std::int64_t rotationPeriod = 0)
     {
         bool queueJob = false;
         bool full = false;
         {
             const LockGuard<Mutex> lock(linesMutex);
-            pending->Add(line);
+            pending->Add(line, rotationPeriod);
             queueJob = !std::exchange(jobQueued, true);
             full = pending->IsFull();
         }

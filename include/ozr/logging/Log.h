@@ -20,6 +20,7 @@
 #include <type_traits>
 
 #include "ozr/logging/CallSite.h"
+#include "ozr/logging/CallSiteLimit.h"
 #include "ozr/logging/Export.h"
 #include "ozr/logging/Logging.h"
 #include "ozr/logging/Severity.h"
@@ -83,3 +84,51 @@ OZR_LOGGING_API unsigned long CurrentThreadId() noexcept;
 #define OZR_LOG_MESSAGE(zone, ...) OZR_LOG_AT_(Message, zone, __VA_ARGS__)
 #define OZR_LOG_INFO(zone, ...) OZR_LOG_AT_(Info, zone, __VA_ARGS__)
 #define OZR_LOG_TRACE(zone, ...) OZR_LOG_AT_(Trace, zone, __VA_ARGS__)
+
+// Call sites that cannot flood: each of these call sites counts its own calls and logs only some.
+//
+//     OZR_LOG_EVERY_N(zone, severity, n, fmt, ...)              the 1st, (n+1)th, (2n+1)th ... call
+//     OZR_LOG_FIRST_N(zone, severity, n, fmt, ...)              the first n calls
+//     OZR_LOG_EVERY_SECONDS(zone, severity, seconds, fmt, ...)  at most one call per `seconds` (a double)
+//
+// A call logged after suppressed ones ends its text with " (N suppressed)", N counting the calls of the
+// site held back since the one it logged last; the suffix follows the text as it is logged, after its
+// trailing control characters are trimmed. A call that the zone's verbosity or the compile-time floor
+// rejects counts nothing. A suppressed call does not evaluate its format arguments; the zone, severity
+// and limit are evaluated once per call. Counting is per call site (per expansion of the macro), from any
+// number of threads at once, with a relaxed atomic operation and no lock.
+#define OZR_LOG_EVERY_N(zone, severity, n, ...) \
+    OZR_LOG_LIMITED_(::ozr::logging::CallSiteEveryN, n, zone, severity, __VA_ARGS__)
+#define OZR_LOG_FIRST_N(zone, severity, n, ...) \
+    OZR_LOG_LIMITED_(::ozr::logging::CallSiteFirstN, n, zone, severity, __VA_ARGS__)
+#define OZR_LOG_EVERY_SECONDS(zone, severity, seconds, ...) \
+    OZR_LOG_LIMITED_(::ozr::logging::CallSiteEverySeconds, seconds, zone, severity, __VA_ARGS__)
+
+// The site's CallSite rejects a call that the zone's verbosity rejects inline, before anything is counted.
+// A call without suppressed ones before it logs through OZR_LOG with the caller's own format; one with
+// them logs the caller's text with the count appended, formatted once by TextWithSuppressedCount, whose
+// format check covers the caller's arguments as OZR_LOG's does.
+#define OZR_LOG_LIMITED_(Limit, limit, zone, severity, ...)                                                  \
+    do                                                                                                       \
+    {                                                                                                        \
+        const char* const ozrLimitedZone_ = (zone);                                                          \
+        const ::ozr::logging::Severity ozrLimitedSeverity_ = (severity);                                     \
+        static ::ozr::logging::CallSite ozrLimitedSite_;                                                     \
+        if (ozrLimitedSeverity_ <= (OZR_LOGGING_MIN_SEVERITY) &&                                             \
+            !ozrLimitedSite_.Rejects(ozrLimitedZone_, ozrLimitedSeverity_) &&                                \
+            ::ozr::logging::IsLoggingEnabledAt(ozrLimitedSite_, ozrLimitedZone_, ozrLimitedSeverity_))       \
+        {                                                                                                    \
+            static Limit ozrLimit_;                                                                          \
+            const ::ozr::logging::CallSiteAdmission ozrAdmission_ = ozrLimit_.Admit(limit);                  \
+            if (ozrAdmission_.logs && ozrAdmission_.suppressed == 0)                                         \
+            {                                                                                                \
+                OZR_LOG(ozrLimitedZone_, ozrLimitedSeverity_, __VA_ARGS__);                                  \
+            }                                                                                                \
+            else if (ozrAdmission_.logs)                                                                     \
+            {                                                                                                \
+                OZR_LOG(                                                                                     \
+                    ozrLimitedZone_, ozrLimitedSeverity_, "%s",                                              \
+                    ::ozr::logging::TextWithSuppressedCount(ozrAdmission_.suppressed, __VA_ARGS__).c_str()); \
+            }                                                                                                \
+        }                                                                                                    \
+    } while (false)

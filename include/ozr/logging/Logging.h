@@ -39,6 +39,10 @@ OZR_LOGGING_API void ToLog(const char* zone, Severity severity, const char* file
                            unsigned long threadId, const char* fmt, ...)
     __attribute__((format(printf, 6, 7)));
 
+// Whether a log call of `severity` into the zone would pass the zone's verbosity now. Makes the zone's
+// logger when it has none yet, as a log call would; then answers without a lock.
+OZR_LOGGING_API bool IsLoggingEnabled(const char* zone, Severity severity);
+
 // Returns once every message logged before the call, by any thread, has been written to its files, sent
 // or dropped, and standard output has been flushed. Shuts nothing down. Returns at once when no worker
 // runs, and when called on the worker itself (from inside an appender). For tests and before exec or

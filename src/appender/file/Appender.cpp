@@ -17,6 +17,7 @@
 #include "appender/PendingLines.h"
 #include "appender/SharedLine.h"
 #include "appender/file/LogFile.h"
+#include "appender/file/RotationPeriod.h"
 
 namespace ozr::logging::appender::file
 {
@@ -57,6 +58,40 @@ std::optional<std::uint64_t> ParseIndexSuffix(std::string_view name)
     return index;
 }
 
+// One past the last line from `first` on that may join the file whose last line is of `period`: the
+// lines before the next one of a later period. A line of an earlier period (a clock set back) joins too,
+// and the lines after it are judged against it.
+std::size_t EndOfPeriod(const LineBatch& batch, std::size_t first, std::size_t last, RotationPeriod period)
+{
+    for (std::size_t line = first; line < last; ++line)
+    {
+        const RotationPeriod linePeriod = batch.RotationPeriod(line);
+        if (linePeriod == NoPeriod)
+        {
+            continue;
+        }
+        if (line > first && period != NoPeriod && linePeriod > period)
+        {
+            return line;
+        }
+        period = linePeriod;
+    }
+    return last;
+}
+
+// The period of the last of lines [first, last) that has one; `period` if none has.
+RotationPeriod LastPeriod(const LineBatch& batch, std::size_t first, std::size_t last, RotationPeriod period)
+{
+    for (std::size_t line = last; line > first; --line)
+    {
+        if (batch.RotationPeriod(line - 1) != NoPeriod)
+        {
+            return batch.RotationPeriod(line - 1);
+        }
+    }
+    return period;
+}
+
 }  // namespace
 
 Appender::Appender(boost::asio::io_context& ioContext, const IMessageFormatter& formatter, Config config)
@@ -88,8 +123,10 @@ void Appender::Log(std::shared_ptr<Message const> message)
         AddTo(g_loggingCounters.fileLinesDropped);  // the zone's name cannot be placed in the directory
         return;
     }
-    pending->Add(FormatSharedLine(*layout, std::move(message)), strand, *this,
-                 [this](const LineBatch& batch) { WriteBatch(batch); });
+    const RotationPeriod period = RotationPeriodOf(message->localTime, config.rotationInterval);
+    pending->Add(
+        FormatSharedLine(*layout, std::move(message)), strand, *this,
+        [this](const LineBatch& batch) { WriteBatch(batch); }, period);
 }
 
 void Appender::Flush(std::shared_ptr<void> done)
@@ -159,12 +196,14 @@ std::vector<std::uint64_t> Appender::ListRotatableIndices() const
 }
 
 // Equivalent to writing the lines one at a time: the file is rotated after each line that takes it past
-// the limit (the rest of the batch goes to the new current file), and after a first line, even a dropped
-// one, when the file was already larger than the limit.
-void Appender::WriteBatch(const LineBatch& batch) const
+// the limit (the rest of the batch goes to the new current file), after a first line, even a dropped
+// one, when the file was already larger than the limit, and before each line of a later rotation period.
+void Appender::WriteBatch(const LineBatch& batch)
 {
     const std::size_t count = batch.LineCount();
     std::size_t next = 0;
+    bool rotationFailed = false;  // then the next line is written without rotating by time first, so a
+                                  // rotation that keeps failing cannot be tried for ever
     while (next < count)
     {
         std::optional<LogFile> file = LogFile::Open(currentFilePath);
@@ -173,15 +212,27 @@ void Appender::WriteBatch(const LineBatch& batch) const
             AddTo(g_loggingCounters.fileLinesDropped, count - next);
             return;
         }
-        bool tooLarge = false;
-        while (next < count && !tooLarge && file->IsUsable())
+        if (currentPeriod == NoPeriod && file->Size() > 0)
         {
-            const std::size_t last = EndOfSegment(batch, next, count, file->Size());
+            currentPeriod = RotationPeriodOf(file->ModifiedBeforeOpening(), config.rotationInterval);
+        }
+        bool rotate = false;
+        while (next < count && !rotate && file->IsUsable())
+        {
+            rotate = !rotationFailed && StartsLaterPeriod(batch.RotationPeriod(next), file->Size());
+            if (rotate)
+            {
+                break;
+            }
+            rotationFailed = false;
+            const std::size_t last =
+                EndOfSegment(batch, next, EndOfPeriod(batch, next, count, currentPeriod), file->Size());
             const LogFile::Outcome outcome = file->Append(batch, next, last);
             AddTo(g_loggingCounters.fileLinesWritten, outcome.linesWritten);
             AddTo(g_loggingCounters.fileLinesDropped, outcome.linesDropped);
+            currentPeriod = LastPeriod(batch, next, last, currentPeriod);
             next = last;
-            tooLarge = file->Size() > config.maxFileSize;
+            rotate = file->Size() > config.maxFileSize;
         }
         if (!file->IsUsable())
         {
@@ -189,11 +240,16 @@ void Appender::WriteBatch(const LineBatch& batch) const
             return;
         }
         file.reset();  // closed before it is renamed or removed
-        if (tooLarge)
+        if (rotate)
         {
-            Rotate();
+            rotationFailed = !Rotate();
         }
     }
+}
+
+bool Appender::StartsLaterPeriod(std::int64_t period, std::uint64_t fileSize) const
+{
+    return fileSize > 0 && period != NoPeriod && currentPeriod != NoPeriod && period > currentPeriod;
 }
 
 std::size_t Appender::EndOfSegment(const LineBatch& batch, std::size_t first, std::size_t last,
@@ -215,18 +271,20 @@ std::size_t Appender::EndOfSegment(const LineBatch& batch, std::size_t first, st
     return last;
 }
 
-void Appender::Rotate() const
+bool Appender::Rotate() const
 {
     try
     {
         DeleteOldestLogFile();
         RotateLogFiles();
         AddTo(g_loggingCounters.rotations);
+        return true;
     }
     catch (const std::system_error&)
     {
         // Another process moved a file, or permissions changed. The lines are written; the next line
         // tries the rotation again. Nothing reaches the caller or the appenders after this one.
+        return false;
     }
 }
 

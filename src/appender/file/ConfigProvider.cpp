@@ -1,5 +1,7 @@
 #include "ozr/logging/appender/file/ConfigProvider.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <limits>
 #include <mutex>
@@ -47,6 +49,22 @@ std::string BaseName(const char* zone, const IApplicationInfoProvider& applicati
     return IsPlaceableZoneName(zone) ? std::string(zone) : std::string();
 }
 
+// "never", "hourly" or "daily" in any letter case; anything else keeps the default, never.
+RotationInterval ReadRotationInterval(const std::string& configFilePath)
+{
+    const std::string text =
+        config::ini::ReadString(ConfigSection, "RotationInterval", std::string_view{}, configFilePath);
+    if (strcasecmp(text.c_str(), "hourly") == 0)
+    {
+        return RotationInterval::Hourly;
+    }
+    if (strcasecmp(text.c_str(), "daily") == 0)
+    {
+        return RotationInterval::Daily;
+    }
+    return RotationInterval::Never;
+}
+
 std::filesystem::path DefaultLogDirectory()
 {
     const LockGuard<Mutex> lock(g_mutex);
@@ -80,6 +98,7 @@ Config ConfigProvider::GetConfig() const
     config.maxFileCount = std::max<std::uint64_t>(
         1,
         ReadValue<std::uint64_t>(ConfigSection, "MaxFileCount", Config::DefaultMaxFileCount, configFilePath));
+    config.rotationInterval = ReadRotationInterval(configFilePath);
     config.enabled = config::ini::ReadSwitch(ConfigSection, "Enabled", configFilePath);
     config.format = ReadLineFormat(ConfigSection, configFilePath);
     return config;

@@ -69,13 +69,16 @@ std::optional<LogFile> LogFile::Open(const std::filesystem::path& path)
         ::close(descriptor);
         return std::nullopt;
     }
-    return LogFile(descriptor, static_cast<std::uint64_t>(status->st_size));
+    return LogFile(descriptor, static_cast<std::uint64_t>(status->st_size), status->st_mtime);
 }
 
-LogFile::LogFile(int descriptor, std::uint64_t size) : descriptor(descriptor), size(size) {}
+LogFile::LogFile(int descriptor, std::uint64_t size, std::time_t modified)
+    : descriptor(descriptor), size(size), modified(modified)
+{
+}
 
 LogFile::LogFile(LogFile&& other) noexcept
-    : descriptor(other.descriptor), size(other.size), usable(other.usable)
+    : descriptor(other.descriptor), size(other.size), modified(other.modified), usable(other.usable)
 {
     other.descriptor = -1;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <optional>
 
@@ -35,6 +36,8 @@ public:
     ~LogFile();
 
     std::uint64_t Size() const { return size; }
+    // When the file was last modified before it was opened.
+    std::time_t ModifiedBeforeOpening() const { return modified; }
     bool IsUsable() const { return usable; }
 
     // Appends lines [first, last) of the batch in as few writes as the file allows. A line that could only
@@ -53,7 +56,7 @@ private:
         bool located = false;  // false: it could not be found or is not contiguous; it is not cut
     };
 
-    LogFile(int descriptor, std::uint64_t size);
+    LogFile(int descriptor, std::uint64_t size, std::time_t modified);
     // After a write that left `written` bytes of a line (`lineBytes` in all) at the end of the file.
     Fragment Locate(const Fragment& earlier, std::size_t written, std::size_t lineBytes) const;
     // Removes the fragment while the file still ends with it. False when the file cannot be measured or
@@ -62,6 +65,7 @@ private:
 
     int descriptor;
     std::uint64_t size;
+    std::time_t modified;
     bool usable = true;
 };
 

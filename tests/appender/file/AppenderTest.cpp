@@ -2,9 +2,11 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utime.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -36,6 +38,7 @@ using ozr::logging::Severity;
 using ozr::logging::appender::MessageFormatter;
 using ozr::logging::appender::file::Appender;
 using ozr::logging::appender::file::Config;
+using ozr::logging::appender::file::RotationInterval;
 using ozr::testing::MakeMessage;
 using ozr::testing::ReadFile;
 using ozr::testing::WriteFile;
@@ -46,10 +49,12 @@ class FileAppenderTest : public ::testing::Test
 {
 protected:
     std::shared_ptr<Appender> MakeAppender(std::uint64_t maxFileSize, std::uint64_t maxFileCount,
-                                           bool enabled = true)
+                                           bool enabled = true,
+                                           RotationInterval interval = RotationInterval::Never)
     {
-        return std::make_shared<Appender>(ioContext, formatter,
-                                          Config{directory, "Net", maxFileSize, maxFileCount, enabled});
+        Config config{directory, "Net", maxFileSize, maxFileCount, enabled};
+        config.rotationInterval = interval;
+        return std::make_shared<Appender>(ioContext, formatter, std::move(config));
     }
 
     // Runs the queued write jobs on this thread.
@@ -153,6 +158,140 @@ TEST_F(FileAppenderTest, RotatesOnlyAfterTheLineThatExceedsTheLimit)
     EXPECT_EQ(Contents(),
               (std::map<std::string, std::string>{{"Net.00.txt", Line("next")},
                                                   {"Net.01.txt", Line("m") + Line("m") + Line("m")}}));
+}
+
+// A record stamped with the local time "YYYY-MM-DD hh:mm:ss".
+std::shared_ptr<ozr::logging::Message const> MessageAt(const std::string& text, const std::string& localTime)
+{
+    ozr::logging::Message message = *MakeMessage(text);
+    message.localTime = boost::posix_time::time_from_string(localTime);
+    return std::make_shared<const ozr::logging::Message>(std::move(message));
+}
+
+// The time_t of a local time "YYYY-MM-DD hh:mm:ss" in the time zone in force.
+std::time_t LocalTimeT(const std::string& localTime)
+{
+    const boost::posix_time::ptime time = boost::posix_time::time_from_string(localTime);
+    std::tm local = boost::posix_time::to_tm(time);
+    local.tm_isdst = -1;
+    return std::mktime(&local);
+}
+
+struct TimedLine
+{
+    const char* time;
+    const char* text;
+};
+
+struct TimeRotationCase
+{
+    const char* description;
+    RotationInterval interval;
+    std::uint64_t linesPerFile;  // the size limit, in lines of `texts`' length
+    std::vector<TimedLine> lines;
+    std::map<std::string, std::vector<const char*>> expected;  // file index -> texts
+};
+
+// Each case is handed over as one batch, so the rotations happen between the right two lines of it.
+TEST_F(FileAppenderTest, RotatesByTimeBeforeTheFirstLineOfALaterHourOrDayWithinOneBatch)
+{
+    const std::vector<TimeRotationCase> cases{
+        {"across midnight, and a clock set back rotates nothing",
+         RotationInterval::Daily,
+         100,
+         {{"2024-03-05 23:59:58", "a"},
+          {"2024-03-05 23:59:59", "b"},
+          {"2024-03-06 00:00:00", "c"},
+          {"2024-03-05 23:30:00", "d"},
+          {"2024-03-05 23:59:00", "e"}},
+         {{"01", {"a", "b"}}, {"00", {"c", "d", "e"}}}},
+        {"across an hour, with a size rotation within it",
+         RotationInterval::Hourly,
+         2,
+         {{"2024-03-05 14:01:00", "a"},
+          {"2024-03-05 14:02:00", "b"},
+          {"2024-03-05 14:03:00", "c"},
+          {"2024-03-05 14:59:59", "d"},
+          {"2024-03-05 15:00:00", "e"},
+          {"2024-03-06 15:00:00", "f"}},
+         {{"03", {"a", "b", "c"}}, {"02", {"d"}}, {"01", {"e"}}, {"00", {"f"}}}},
+        {"never: only the size counts",
+         RotationInterval::Never,
+         100,
+         {{"2024-03-05 23:59:59", "a"}, {"2024-03-06 00:00:00", "b"}},
+         {{"00", {"a", "b"}}}},
+    };
+    const std::uint64_t lineSize = formatter.PrintMessage(*MessageAt("a", "2024-03-05 14:01:00")).size();
+    for (const auto& rotation : cases)
+    {
+        SCOPED_TRACE(rotation.description);
+        fs::remove_all(directory);
+        const auto appender = MakeAppender(rotation.linesPerFile * lineSize, 6, true, rotation.interval);
+        std::map<std::string, std::string> lineOf;
+        for (const auto& [time, text] : rotation.lines)
+        {
+            const auto message = MessageAt(text, time);
+            lineOf[text] = formatter.PrintMessage(*message);
+            appender->Log(message);
+        }
+        Run();
+        std::map<std::string, std::string> expected;
+        for (const auto& [index, texts] : rotation.expected)
+        {
+            for (const char* text : texts)
+            {
+                expected[File(index).filename().string()] += lineOf[text];
+            }
+        }
+        EXPECT_EQ(Contents(), expected);
+    }
+}
+
+// After a restart the current file's last line is taken to be as old as the file's modification time. A
+// rotation that fails is not retried before every line of the batch.
+TEST_F(FileAppenderTest, AfterARestartTheCurrentFileIsJudgedByItsModificationTime)
+{
+    const auto startWith = [this](const std::string& modified)
+    {
+        fs::remove_all(directory);
+        fs::create_directories(directory);
+        WriteFile(File("00"), "old\n");
+        const std::time_t time = LocalTimeT(modified);
+        const utimbuf times{time, time};
+        ASSERT_EQ(utime(File("00").c_str(), &times), 0);
+    };
+    const auto logAt = [this](const std::string& time)
+    {
+        const auto appender = MakeAppender(Unlimited, 3, true, RotationInterval::Daily);
+        const auto message = MessageAt("new", time);
+        appender->Log(message);
+        Run();
+        return formatter.PrintMessage(*message);
+    };
+
+    startWith("2024-03-05 22:00:00");
+    const std::string sameDay = logAt("2024-03-05 23:59:59");
+    EXPECT_EQ(Contents(), (std::map<std::string, std::string>{{"Net.00.txt", "old\n" + sameDay}}));
+
+    startWith("2024-03-05 22:00:00");
+    const std::string nextMorning = logAt("2024-03-06 08:00:00");
+    EXPECT_EQ(Contents(),
+              (std::map<std::string, std::string>{{"Net.01.txt", "old\n"}, {"Net.00.txt", nextMorning}}));
+
+    startWith("2024-03-07 10:00:00");  // the clock was set back while the process did not run
+    const std::string setBack = logAt("2024-03-06 08:00:00");
+    EXPECT_EQ(Contents(), (std::map<std::string, std::string>{{"Net.00.txt", "old\n" + setBack}}));
+
+    startWith("2024-03-05 22:00:00");
+    fs::create_directories(File("02") / "blocker");  // cannot be removed: every rotation fails
+    const auto appender = MakeAppender(Unlimited, 3, true, RotationInterval::Daily);
+    for (const char* time : {"2024-03-06 08:00:00", "2024-03-06 09:00:00", "2024-03-07 08:00:00"})
+    {
+        appender->Log(MessageAt("kept", time));
+    }
+    EXPECT_NO_THROW(Run());
+    const std::string text = ReadFile(File("00"));
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4);
 }
 
 // Each existing file holds its own index name; after one rotating message, `expected` maps the file

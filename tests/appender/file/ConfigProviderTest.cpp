@@ -16,6 +16,7 @@ namespace
 using ozr::logging::appender::LineFormat;
 using ozr::logging::appender::file::Config;
 using ozr::logging::appender::file::ConfigProvider;
+using ozr::logging::appender::file::RotationInterval;
 
 constexpr std::uint64_t MiB = 1024 * 1024;
 constexpr std::uint64_t Largest = std::numeric_limits<std::uint64_t>::max();
@@ -39,6 +40,7 @@ void ExpectConfig(const Config& actual, const Config& expected)
     EXPECT_EQ(actual.maxFileSize, expected.maxFileSize);
     EXPECT_EQ(actual.maxFileCount, expected.maxFileCount);
     EXPECT_EQ(actual.enabled, expected.enabled);
+    EXPECT_EQ(actual.rotationInterval, expected.rotationInterval);
     EXPECT_EQ(actual.format, expected.format);
 }
 
@@ -82,6 +84,12 @@ TEST(FileConfigProviderTest, ReadsAndClampsEachKey)
         {"[FileAppender]\nEnabled=false\n", "Net", unchanged},
         {"[FileAppender]\nEnabled=yes\n", "Net", unchanged},
         {"[FileAppender]\nEnabled=\n", "Net", unchanged},
+        {"[FileAppender]\nRotationInterval=daily\n", "Net",
+         [](Config& c) { c.rotationInterval = RotationInterval::Daily; }},
+        {"[FileAppender]\nRotationInterval=Hourly\n", "Net",
+         [](Config& c) { c.rotationInterval = RotationInterval::Hourly; }},
+        {"[FileAppender]\nRotationInterval=never\n", "Net", unchanged},
+        {"[FileAppender]\nRotationInterval=weekly\n", "Net", unchanged},
         {"[FileAppender]\nFormat=json\n", "Net", [](Config& c) { c.format = LineFormat::Json; }},
         {"[fileappender]\nformat=JSON\n", "Net", [](Config& c) { c.format = LineFormat::Json; }},
         {"[FileAppender]\nFormat=Text\n", "Net", unchanged},

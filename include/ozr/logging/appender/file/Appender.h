@@ -29,6 +29,10 @@ namespace ozr::logging::appender::file
 // to "<baseName>.00.txt" in the log directory and rotates the files once the current one is larger than
 // the limit:
 //   <base>.00.txt -> <base>.01.txt -> ... -> <base>.<maxFileCount-1>.txt -> deleted
+// With an hourly or daily rotation interval the files also rotate before the first line whose time stamp
+// falls in a later local hour or day than the line before it; after a start, the current file's
+// modification time stands for its last line. A time stamp earlier than the line before it (a clock set
+// back) rotates nothing. An empty current file is never rotated.
 // `Log` may be called from any thread. It adds the line to a batch; the first line of a batch queues
 // one write job on the appender's strand, and the lines that arrive before that job runs join it (a full
 // batch is written at once). A job opens, measures, writes and closes the current file once, rotating
@@ -65,11 +69,14 @@ public:
 private:
     // Writes one batch of lines: run on the strand by the batch's job, or from `Log` on the worker when a
     // batch is full.
-    void WriteBatch(const LineBatch& batch) const;
+    void WriteBatch(const LineBatch& batch);
+    // Whether the file, not yet rotated for `period`, must be rotated before a line of that period.
+    bool StartsLaterPeriod(std::int64_t period, std::uint64_t fileSize) const;
     // One past the line after which the file, now `size` bytes long, must be rotated; `last` if none.
     std::size_t EndOfSegment(const LineBatch& batch, std::size_t first, std::size_t last,
                              std::uint64_t size) const;
-    void Rotate() const;
+    // False when a file could not be moved or removed.
+    bool Rotate() const;
     // Indices below the top retained one whose files exist, found with one directory listing.
     std::vector<std::uint64_t> ListRotatableIndices() const;
 
@@ -79,6 +86,9 @@ private:
     const std::filesystem::path currentFilePath;  // index 00, written by every batch
 
     const std::unique_ptr<PendingLines> pending;
+    // The rotation period of the current file's last line; 0 until the first batch after the start has
+    // judged the file. Used only by WriteBatch, whose calls PendingLines runs one at a time.
+    std::int64_t currentPeriod = 0;
 };
 
 }  // namespace ozr::logging::appender::file

@@ -10,6 +10,15 @@
 namespace ozr::logging::appender::file
 {
 
+// Besides the size limit, the current file may also be rotated at the first line of each new local hour
+// or day, judged by the lines' own time stamps.
+enum class RotationInterval
+{
+    Never,
+    Hourly,
+    Daily,
+};
+
 // A zone's file appender settings, read once and fixed for the appender's life.
 struct OZR_LOGGING_API Config
 {
@@ -22,6 +31,8 @@ struct OZR_LOGGING_API Config
     std::uint64_t maxFileCount;  // files retained, the current one included
     bool enabled;
     LineFormat format = LineFormat::Text;  // of each line in the files
+    // Last and with a default, so that records filled in by position keep their meaning.
+    RotationInterval rotationInterval = RotationInterval::Never;
 };
 
 // Reads section "FileAppender" of a zone's settings file. Any thread; the process-wide default log
