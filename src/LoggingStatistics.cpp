@@ -29,7 +29,8 @@ LoggingStatistics GetLoggingStatistics()
                              read(counters.syslogMessagesDropped),
                              read(counters.consoleLinesDropped),
                              read(counters.workerExceptions),
-                             read(counters.queueDropped)};
+                             read(counters.queueDropped),
+                             read(counters.syslogRecordsResent)};
 }
 
 }  // namespace ozr::logging
