@@ -1,0 +1,347 @@
+// The syslog appender on a TCP stream, against a collector the test owns, with the context run on the
+// test thread: framing, order, acknowledgement, a collector that goes away and comes back, and the bounds
+// of flush and close.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <boost/asio/io_context.hpp>
+
+#include "MessageFactory.h"
+#include "TcpCollector.h"
+#include "UdpCollector.h"
+#include "ozr/logging/ApplicationInfoProvider.h"
+#include "ozr/logging/Logging.h"
+#include "ozr/logging/appender/syslog/Appender.h"
+
+namespace
+{
+
+using namespace ozr::logging;
+using appender::syslog::Config;
+using appender::syslog::Format;
+using appender::syslog::Framing;
+using appender::syslog::Transport;
+using ozr::testing::MakeMessage;
+using ozr::testing::TcpCollector;
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The text of a record: what follows the thread identifier.
+std::string TextOf(const std::string& record)
+{
+    return record.substr(record.rfind(") ") + 2);
+}
+
+class StreamSenderTest : public ::testing::Test
+{
+protected:
+    std::shared_ptr<appender::syslog::Appender> MakeAppender(std::uint16_t port,
+                                                             const std::function<void(Config&)>& adjust = {})
+    {
+        Config config{"127.0.0.1", port};
+        config.transport = Transport::Tcp;
+        if (adjust)
+        {
+            adjust(config);
+        }
+        return std::make_shared<appender::syslog::Appender>(ioContext, applicationInfo, std::move(config));
+    }
+
+    // Runs every queued task and outstanding operation to completion: a connected stream with nothing
+    // left to write is no work.
+    void RunUntilIdle()
+    {
+        ioContext.restart();
+        ioContext.run();
+    }
+
+    // Runs the context until the condition holds or the timeout passed.
+    bool RunUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+    {
+        const auto deadline = Clock::now() + timeout;
+        while (!condition())
+        {
+            if (Clock::now() > deadline)
+            {
+                return false;
+            }
+            ioContext.restart();
+            ioContext.run_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    }
+
+    static std::shared_ptr<void> FlushToken(bool& released)
+    {
+        return std::shared_ptr<void>(nullptr, [&released](void*) { released = true; });
+    }
+
+    boost::asio::io_context ioContext;
+    ApplicationInfoProvider applicationInfo;
+};
+
+TEST_F(StreamSenderTest, WritesEveryRecordInOrderWithItsLengthBeforeIt)
+{
+    TcpCollector collector;
+    ASSERT_TRUE(collector.IsListening());
+    const LoggingStatistics before = GetLoggingStatistics();
+    auto appender = MakeAppender(collector.Port());
+    std::vector<std::string> expected;
+
+    for (int number = 0; number < 100; ++number)
+    {
+        const auto message = MakeMessage("record " + std::to_string(number));
+        expected.push_back(appender->FormatLogMessage(*message));
+        appender->Log(message);
+    }
+    RunUntilIdle();
+
+    EXPECT_EQ(collector.WaitForRecords(100), expected);
+    EXPECT_EQ(collector.Connections(), 1u);
+    EXPECT_EQ(GetLoggingStatistics().syslogDatagramsSent - before.syslogDatagramsSent, 100u);
+    EXPECT_EQ(GetLoggingStatistics().syslogRecordsResent - before.syslogRecordsResent, 0u);
+}
+
+TEST_F(StreamSenderTest, NonTransparentFramingEndsEachRecordWithALineFeed)
+{
+    TcpCollector collector;
+    auto appender =
+        MakeAppender(collector.Port(), [](Config& config) { config.framing = Framing::NonTransparent; });
+    const auto first = MakeMessage("first");
+    const auto second = MakeMessage("second");
+
+    appender->Log(first);
+    appender->Log(second);
+    RunUntilIdle();
+
+    EXPECT_EQ(
+        collector.WaitForRecords(2, TcpCollector::Framing::LineFeed),
+        (std::vector<std::string>{appender->FormatLogMessage(*first), appender->FormatLogMessage(*second)}));
+}
+
+TEST_F(StreamSenderTest, SendsTheRfc5424LayoutWhenAskedTo)
+{
+    TcpCollector collector;
+    auto appender = MakeAppender(collector.Port(), [](Config& config) { config.format = Format::Rfc5424; });
+
+    appender->Log(MakeMessage("structured", Severity::Error, "Net"));
+    RunUntilIdle();
+
+    const auto records = collector.WaitForRecords(1);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].rfind("<131>1 2024-03-05T14:07:09.123456Z ", 0), 0u) << records[0];
+    EXPECT_NE(records[0].find(" Net " + std::to_string(getpid()) +
+                              " - - main.src(42): (TID 0x0000000000000A7C) structured"),
+              std::string::npos)
+        << records[0];
+}
+
+// Nothing is left running once the collector has acknowledged everything: the flush is released and the
+// context runs out of work.
+TEST_F(StreamSenderTest, AFlushIsReleasedOnceTheCollectorHasAcknowledgedTheRecords)
+{
+    TcpCollector collector;
+    auto appender = MakeAppender(collector.Port());
+    bool flushed = false;
+
+    for (int number = 0; number < 10; ++number)
+    {
+        appender->Log(MakeMessage("before the flush"));
+    }
+    appender->Flush(FlushToken(flushed));
+    const auto start = Clock::now();
+    RunUntilIdle();
+
+    EXPECT_TRUE(flushed);
+    EXPECT_LT(SecondsSince(start), 1.5) << "the flush waited for its bound, not for the acknowledgement";
+    EXPECT_EQ(collector.WaitForRecords(10).size(), 10u);
+}
+
+TEST_F(StreamSenderTest, KeepsRecordsWhileNobodyListensAndDeliversThemInOrderOnceTheCollectorIsBack)
+{
+    TcpCollector collector;
+    const std::uint16_t port = collector.Port();
+    collector.Stop();
+    auto appender = MakeAppender(port);
+
+    for (int number = 0; number < 5; ++number)
+    {
+        appender->Log(MakeMessage(std::to_string(number)));
+    }
+    ioContext.run_for(std::chrono::milliseconds(300));  // refused: tried again after 100, 200 ms
+    ASSERT_TRUE(collector.Restart()) << "port " << port << " was taken meanwhile";
+    ASSERT_TRUE(RunUntil([&] { return collector.Records().size() >= 5; }, std::chrono::seconds(10)));
+
+    std::vector<std::string> texts;
+    for (const auto& record : collector.Records())
+    {
+        texts.push_back(TextOf(record));
+    }
+    EXPECT_EQ(texts, (std::vector<std::string>{"0", "1", "2", "3", "4"}));
+}
+
+// The collector stops reading, so that what is written goes unacknowledged, and is killed; what it had
+// not acknowledged is written again on the next connection, once and in order. What its kernel had
+// taken and acknowledged but it never read is lost: TCP acknowledges receipt, not processing.
+TEST_F(StreamSenderTest, WritesAgainWhatTheBrokenConnectionLeftUnacknowledged)
+{
+    TcpCollector collector;
+    const LoggingStatistics before = GetLoggingStatistics();
+    auto appender = MakeAppender(collector.Port());
+    const std::string padding(900, 'x');  // the record stays within 1024 bytes
+    int number = 0;
+    const auto logUpTo = [&](int end)
+    {
+        for (; number < end; ++number)
+        {
+            appender->Log(MakeMessage(std::to_string(number) + " " + padding));
+        }
+    };
+
+    logUpTo(3);
+    ASSERT_TRUE(RunUntil([&] { return collector.Records().size() == 3; }, std::chrono::seconds(10)));
+    collector.Pause();
+    logUpTo(300);
+    ioContext.restart();
+    ioContext.run_for(std::chrono::milliseconds(200));
+    collector.Abort();
+    logUpTo(305);
+    ioContext.restart();
+    ioContext.run_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(collector.Restart());
+    ASSERT_TRUE(RunUntil(
+        [&]
+        { return !collector.Records().empty() && TextOf(collector.Records().back()).rfind("304 ", 0) == 0; },
+        std::chrono::seconds(20)));
+
+    // Every number once, in order, with one gap after the first three: what the killed collector's kernel
+    // held (its receive buffer is a few kilobytes).
+    std::vector<int> numbers;
+    for (const auto& record : collector.Records())
+    {
+        numbers.push_back(std::stoi(TextOf(record)));
+    }
+    ASSERT_GE(numbers.size(), 4u);
+    EXPECT_EQ(std::vector<int>(numbers.begin(), numbers.begin() + 3), (std::vector<int>{0, 1, 2}));
+    int gaps = 0;
+    for (std::size_t index = 1; index < numbers.size(); ++index)
+    {
+        ASSERT_GT(numbers[index], numbers[index - 1]) << "record " << index;
+        gaps += numbers[index] != numbers[index - 1] + 1 ? 1 : 0;
+    }
+    EXPECT_LE(gaps, 1);
+    EXPECT_GE(numbers.size(), 305u - 40u);
+    EXPECT_GT(GetLoggingStatistics().syslogRecordsResent - before.syslogRecordsResent, 0u);
+    EXPECT_EQ(GetLoggingStatistics().syslogDatagramsSent - before.syslogDatagramsSent, 305u);
+    EXPECT_GE(collector.Connections(), 2u);
+}
+
+TEST_F(StreamSenderTest, KeepsTheNewestRecordsWhenTheBufferIsFull)
+{
+    TcpCollector collector;
+    const std::uint16_t port = collector.Port();
+    collector.Stop();
+    const LoggingStatistics before = GetLoggingStatistics();
+    auto appender = MakeAppender(port, [](Config& config) { config.bufferMessages = 10; });
+
+    for (int number = 0; number < 15; ++number)
+    {
+        appender->Log(MakeMessage(std::to_string(number)));
+    }
+    ioContext.run_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(collector.Restart());
+    ASSERT_TRUE(RunUntil([&] { return collector.Records().size() >= 10; }, std::chrono::seconds(10)));
+
+    std::vector<std::string> texts;
+    for (const auto& record : collector.Records())
+    {
+        texts.push_back(TextOf(record));
+    }
+    EXPECT_EQ(texts, (std::vector<std::string>{"5", "6", "7", "8", "9", "10", "11", "12", "13", "14"}));
+    EXPECT_EQ(GetLoggingStatistics().syslogMessagesDropped - before.syslogMessagesDropped, 5u);
+}
+
+TEST_F(StreamSenderTest, AFlushWaitsForAnAbsentCollectorOnlyForItsBound)
+{
+    TcpCollector collector;
+    const std::uint16_t port = collector.Port();
+    collector.Stop();
+    auto appender = MakeAppender(port);
+    bool flushed = false;
+
+    appender->Log(MakeMessage("waits"));
+    appender->Flush(FlushToken(flushed));
+    const auto start = Clock::now();
+    ASSERT_TRUE(RunUntil([&] { return flushed; }, std::chrono::seconds(10)));
+
+    EXPECT_GT(SecondsSince(start), 1.5);
+    EXPECT_LT(SecondsSince(start), 3.0);
+}
+
+// After Close what still waits has two seconds; then it is dropped, counted, and no work is left, so
+// that the drain of the last shutdown ends.
+TEST_F(StreamSenderTest, CloseDropsWhatTheAbsentCollectorHasNotTakenWithinTheBound)
+{
+    TcpCollector collector;
+    const std::uint16_t port = collector.Port();
+    collector.Stop();
+    const LoggingStatistics before = GetLoggingStatistics();
+    auto appender = MakeAppender(port);
+
+    for (int number = 0; number < 3; ++number)
+    {
+        appender->Log(MakeMessage("never delivered"));
+    }
+    ioContext.run_for(std::chrono::milliseconds(50));
+    appender->Close();
+    const auto start = Clock::now();
+    RunUntilIdle();
+
+    EXPECT_LT(SecondsSince(start), 3.0);
+    EXPECT_EQ(GetLoggingStatistics().syslogMessagesDropped - before.syslogMessagesDropped, 3u);
+    appender->Log(MakeMessage("after the bound"));
+    RunUntilIdle();
+    EXPECT_EQ(GetLoggingStatistics().syslogMessagesDropped - before.syslogMessagesDropped, 4u);
+}
+
+TEST_F(StreamSenderTest, CloseWithEverythingAcknowledgedLeavesNoWork)
+{
+    TcpCollector collector;
+    auto appender = MakeAppender(collector.Port());
+    appender->Log(MakeMessage("acknowledged"));
+    RunUntilIdle();
+
+    appender->Close();
+    const auto start = Clock::now();
+    RunUntilIdle();
+
+    EXPECT_LT(SecondsSince(start), 1.0);
+    EXPECT_EQ(collector.WaitForRecords(1).size(), 1u);
+}
+
+TEST_F(StreamSenderTest, AnUnknownTransportForwardsNothingAndCountsEveryMessage)
+{
+    ozr::testing::UdpCollector udp;
+    const LoggingStatistics before = GetLoggingStatistics();
+    Config config{"127.0.0.1", udp.Port()};
+    config.forwarding = false;
+    auto appender = std::make_shared<appender::syslog::Appender>(ioContext, applicationInfo, config);
+
+    appender->Log(MakeMessage("not sent"));
+    RunUntilIdle();
+
+    EXPECT_FALSE(udp.Receive(200));
+    EXPECT_EQ(GetLoggingStatistics().syslogMessagesDropped - before.syslogMessagesDropped, 1u);
+}
+
+}  // namespace
