@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include <openssl/ssl.h>
 #include <boost/asio/io_context.hpp>
 
 #include "MessageFactory.h"
@@ -342,6 +343,123 @@ TEST_F(StreamSenderTest, AnUnknownTransportForwardsNothingAndCountsEveryMessage)
 
     EXPECT_FALSE(udp.Receive(200));
     EXPECT_EQ(GetLoggingStatistics().syslogMessagesDropped - before.syslogMessagesDropped, 1u);
+}
+
+// A collector under TLS with the certificate of the test authority.
+class TlsTest : public StreamSenderTest
+{
+protected:
+    TlsTest()
+    {
+        SSL_CTX_use_certificate_chain_file(serverContext.get(),
+                                           (std::string(OZR_TLS_TEST_DIR) + "/server.pem").c_str());
+        SSL_CTX_use_PrivateKey_file(
+            serverContext.get(), (std::string(OZR_TLS_TEST_DIR) + "/server.key").c_str(), SSL_FILETYPE_PEM);
+    }
+
+    std::shared_ptr<appender::syslog::Appender> MakeTlsAppender(const std::function<void(Config&)>& adjust)
+    {
+        return MakeAppender(collector.Port(),
+                            [&](Config& config)
+                            {
+                                config.transport = Transport::Tls;
+                                config.caFile = std::string(OZR_TLS_TEST_DIR) + "/ca.pem";
+                                adjust(config);
+                            });
+    }
+
+    // Runs the appender for a while: long enough to connect, to fail the handshake and to try again.
+    void RunForAWhile()
+    {
+        ioContext.restart();
+        ioContext.run_for(std::chrono::milliseconds(400));
+    }
+
+    const std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> serverContext{SSL_CTX_new(TLS_server_method()),
+                                                                          &SSL_CTX_free};
+    TcpCollector collector{0, serverContext.get()};
+};
+
+TEST_F(TlsTest, DeliversToACollectorWhoseCertificateCarriesItsAddress)
+{
+    auto appender = MakeTlsAppender([](Config&) {});
+    bool flushed = false;
+    std::vector<std::string> expected;
+
+    for (int number = 0; number < 20; ++number)
+    {
+        const auto message = MakeMessage("secret " + std::to_string(number));
+        expected.push_back(appender->FormatLogMessage(*message));
+        appender->Log(message);
+    }
+    appender->Flush(FlushToken(flushed));
+    const auto start = Clock::now();
+    RunUntilIdle();
+
+    EXPECT_TRUE(flushed);
+    EXPECT_LT(SecondsSince(start), 1.5) << "the flush waited for its bound, not for the acknowledgement";
+    EXPECT_EQ(collector.WaitForRecords(20), expected);
+}
+
+TEST_F(TlsTest, VerifiesTheServerNameGivenInsteadOfTheAddress)
+{
+    auto appender = MakeTlsAppender([](Config& config) { config.serverName = "collector.test"; });
+    const auto message = MakeMessage("named");
+
+    appender->Log(message);
+    RunUntilIdle();
+
+    EXPECT_EQ(collector.WaitForRecords(1), std::vector<std::string>{appender->FormatLogMessage(*message)});
+}
+
+TEST_F(TlsTest, SendsNothingToACollectorWhoseCertificateNamesAnotherServer)
+{
+    auto appender = MakeTlsAppender([](Config& config) { config.serverName = "elsewhere.test"; });
+
+    appender->Log(MakeMessage("not for elsewhere"));
+    RunForAWhile();
+
+    EXPECT_GE(collector.Connections(), 1u);
+    EXPECT_TRUE(collector.Records().empty());
+}
+
+TEST_F(TlsTest, SendsNothingToACollectorThatTheTrustedAuthorityDidNotCertify)
+{
+    auto appender = MakeTlsAppender([](Config& config)
+                                    { config.caFile = std::string(OZR_TLS_TEST_DIR) + "/other-ca.pem"; });
+
+    appender->Log(MakeMessage("not for a stranger"));
+    RunForAWhile();
+
+    EXPECT_GE(collector.Connections(), 1u);
+    EXPECT_TRUE(collector.Records().empty());
+}
+
+// Never clear text instead: no connection at all, and every message counted as dropped.
+TEST_F(TlsTest, AMissingOrUnreadableFileLeavesForwardingOff)
+{
+    const std::vector<std::function<void(Config&)>> settings = {
+        [](Config& config) { config.caFile = "/nonexistent/ca.pem"; },
+        [](Config& config) { config.certFile = "/nonexistent/client.pem"; },
+        [](Config& config)
+        {
+            config.certFile = std::string(OZR_TLS_TEST_DIR) + "/server.pem";
+            config.keyFile = "/nonexistent/client.key";
+        },
+        [](Config& config) { config.keyFile = std::string(OZR_TLS_TEST_DIR) + "/server.key"; },
+        [](Config& config) { config.caFile = std::string(OZR_TLS_TEST_DIR); },  // a directory
+    };
+    for (std::size_t index = 0; index < settings.size(); ++index)
+    {
+        const LoggingStatistics before = GetLoggingStatistics();
+        auto appender = MakeTlsAppender(settings[index]);
+
+        appender->Log(MakeMessage("dropped"));
+        RunForAWhile();
+
+        EXPECT_EQ(GetLoggingStatistics().syslogMessagesDropped - before.syslogMessagesDropped, 1u) << index;
+    }
+    EXPECT_EQ(collector.Connections(), 0u);
 }
 
 }  // namespace
