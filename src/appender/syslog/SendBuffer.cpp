@@ -51,19 +51,19 @@ std::vector<SendBuffer::Frame> SendBuffer::TakeBatch(std::size_t maxBytes)
     return batch;
 }
 
-SendBuffer::Written SendBuffer::BatchWritten(std::uint64_t start, std::uint64_t end, bool exact)
+std::size_t SendBuffer::BatchWritten(std::uint64_t start, std::uint64_t end, bool exact)
 {
-    Written counts{0, 0};
+    std::size_t again = 0;
     for (std::size_t index = written; index < written + inFlight; ++index)
     {
         Record& record = records[index];
         record.end = exact ? start + record.end : end;
-        ++(record.everWritten ? counts.again : counts.firstTime);
+        again += record.everWritten ? 1 : 0;
         record.everWritten = true;
     }
     written += inFlight;
     inFlight = 0;
-    return counts;
+    return again;
 }
 
 std::size_t SendBuffer::RemoveAcknowledged(std::uint64_t acknowledged)

@@ -28,15 +28,11 @@ public:
     // least one record): they are the batch in flight until BatchWritten or BatchFailed.
     std::vector<Frame> TakeBatch(std::size_t maxBytes);
 
-    struct Written
-    {
-        std::size_t firstTime;  // records written for the first time
-        std::size_t again;      // records written before, on an earlier connection
-    };
     // The batch in flight has been handed to the stream, which had taken `start` bytes before it and
     // `end` bytes after it. With `exact`, each record ends at its own offset counted from `start`;
     // otherwise (the stream's bytes are not the records' bytes, as under TLS) every one ends at `end`.
-    Written BatchWritten(std::uint64_t start, std::uint64_t end, bool exact);
+    // Returns how many of its records had been written before, on an earlier connection.
+    std::size_t BatchWritten(std::uint64_t start, std::uint64_t end, bool exact);
     // The batch in flight was not written.
     void BatchFailed() { inFlight = 0; }
     // Removes the written records that lie wholly within the first `acknowledged` bytes of the stream;

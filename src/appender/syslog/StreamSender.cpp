@@ -240,10 +240,9 @@ void StreamSender::OnWritten(const error_code& error, const std::shared_ptr<Stre
         Broken();
         return;
     }
-    const SendBuffer::Written written = buffer.BatchWritten(handedBefore, writer->Handed(), !writer->IsTls());
+    AddTo(g_loggingCounters.syslogRecordsResent,
+          buffer.BatchWritten(handedBefore, writer->Handed(), !writer->IsTls()));
     handedBefore = writer->Handed();
-    AddTo(g_loggingCounters.syslogDatagramsSent, written.firstTime);
-    AddTo(g_loggingCounters.syslogRecordsResent, written.again);
     if (!TakeAcknowledged())
     {
         Broken();
@@ -259,7 +258,9 @@ bool StreamSender::TakeAcknowledged()
     {
         return false;
     }
-    Finished(buffer.RemoveAcknowledged(acknowledged->bytes));
+    const std::size_t removed = buffer.RemoveAcknowledged(acknowledged->bytes);
+    AddTo(g_loggingCounters.syslogDatagramsSent, removed);
+    Finished(removed);
     return acknowledged->open;
 }
 
