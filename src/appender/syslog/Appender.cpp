@@ -1,9 +1,13 @@
 #include "ozr/logging/appender/syslog/Appender.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <exception>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "appender/syslog/DatagramSender.h"
 #include "appender/syslog/RecordFormat.h"
@@ -18,13 +22,20 @@ namespace ozr::logging::appender::syslog
 namespace
 {
 
-// The stream transports that are still alive, for the exit handler: the logger manager registered its
-// exit drain before any appender was made, so this handler runs first, and the drain finds every stream's
-// wait bounded. Never destroyed, since the exit runs destructors of statics around it. Lock order: a leaf.
+// The stream senders that are still alive, for the exit handler: the logger manager registered its exit
+// drain before any appender was made, so this handler runs first, and the drain finds every stream's wait
+// bounded. A forked child leaves its parent's senders alone: their context may be locked for good there.
+// Never destroyed, since the exit runs destructors of statics around it. Lock order: a leaf.
 struct ExitRegistry
 {
+    struct Entry
+    {
+        pid_t process;
+        std::weak_ptr<Sender> sender;
+    };
+
     Mutex mutex;
-    std::vector<std::weak_ptr<Sender>> transports OZR_GUARDED_BY(mutex);
+    std::vector<Entry> senders OZR_GUARDED_BY(mutex);
 };
 
 ExitRegistry& GetExitRegistry()
@@ -36,27 +47,28 @@ ExitRegistry& GetExitRegistry()
 void CloseStreamsAtExit()
 {
     ExitRegistry& registry = GetExitRegistry();
+    const pid_t process = ::getpid();
     const LockGuard<Mutex> lock(registry.mutex);
-    for (const auto& transport : registry.transports)
+    for (const auto& entry : registry.senders)
     {
-        if (const auto live = transport.lock())
+        if (const auto live = entry.sender.lock(); live && entry.process == process)
         {
             live->Close();
         }
     }
 }
 
-void CloseAtExit(const std::shared_ptr<Sender>& transport)
+void CloseAtExit(const std::shared_ptr<Sender>& sender)
 {
     static std::once_flag registered;
     ExitRegistry& registry = GetExitRegistry();
     std::call_once(registered, [] { std::atexit(&CloseStreamsAtExit); });
     const LockGuard<Mutex> lock(registry.mutex);
-    auto& transports = registry.transports;
-    transports.erase(std::remove_if(transports.begin(), transports.end(),
-                                    [](const std::weak_ptr<Sender>& each) { return each.expired(); }),
-                     transports.end());
-    transports.push_back(transport);
+    auto& senders = registry.senders;
+    senders.erase(std::remove_if(senders.begin(), senders.end(),
+                                 [](const ExitRegistry::Entry& each) { return each.sender.expired(); }),
+                  senders.end());
+    senders.push_back({::getpid(), sender});
 }
 
 // A TLS setting that cannot be had (a file that is missing or unreadable, or holds no certificate or

@@ -53,7 +53,7 @@ private:
 
 // How records reach the collector: the syslog appender's part that runs on its strand. `Log`, `Flush` and
 // `Close` may be called from any thread and return at once; everything else runs on the strand. Every
-// queued task and completion handler holds the transport, so work under way when the appender goes
+// queued task and completion handler holds the sender, so work under way when the appender goes
 // completes on a live object. Always made with std::make_shared.
 class Sender : public std::enable_shared_from_this<Sender>
 {
@@ -65,7 +65,7 @@ public:
 
     void Log(std::shared_ptr<Message const> message);
     // Releases `done` once every message handed over before has been delivered or dropped, or the
-    // transport's bound for a flush has passed.
+    // sender's bound for a flush has passed.
     void Flush(std::shared_ptr<void> done);
     // The last shutdown or the process's exit is about to drain the context: whatever still waits is
     // given a bounded time, then dropped, so that the drain ends.

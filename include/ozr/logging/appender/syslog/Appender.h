@@ -62,7 +62,7 @@ public:
     // afterwards, is given 2 s more and then dropped, so that the drain to come ends.
     void Close();
 
-    // Formats the message and hands it to the transport at once; strand only.
+    // Formats the message and hands it to the sender at once; strand only.
     void WriteLogMessage(const Message& message);
     // The record of a message in the configured layout, before any framing: at most 1024 bytes in the
     // BSD layout, 2048 in RFC 5424's.
