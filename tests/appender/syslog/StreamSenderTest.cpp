@@ -421,6 +421,22 @@ TEST_F(TlsTest, VerifiesTheServerNameGivenInsteadOfTheAddress)
     EXPECT_EQ(collector.WaitForRecords(1), std::vector<std::string>{appender->FormatLogMessage(*message)});
 }
 
+// "localhost" may give ::1 first, where nobody listens: the next address is tried, and the name itself
+// is what the certificate must carry.
+TEST_F(TlsTest, TriesTheAddressesOfANameInTurnAndVerifiesTheName)
+{
+    Config config{"localhost", collector.Port()};
+    config.transport = Transport::Tls;
+    config.caFile = std::string(OZR_TLS_TEST_DIR) + "/ca.pem";
+    auto appender = std::make_shared<appender::syslog::Appender>(ioContext, applicationInfo, config);
+    const auto message = MakeMessage("by name");
+
+    appender->Log(message);
+    RunUntilIdle();
+
+    EXPECT_EQ(collector.WaitForRecords(1), std::vector<std::string>{appender->FormatLogMessage(*message)});
+}
+
 TEST_F(TlsTest, SendsNothingToACollectorWhoseCertificateNamesAnotherServer)
 {
     auto appender = MakeTlsAppender([](Config& config) { config.serverName = "elsewhere.test"; });
