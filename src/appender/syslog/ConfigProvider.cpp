@@ -78,14 +78,15 @@ Config ConfigProvider::GetConfig() const
     {
         config.format = Format::Rfc5424;
     }
-    if (Names(read("Framing"), "NonTransparent"))
+    const std::string framing = read("Framing");
+    if (Names(framing, "newline") || Names(framing, "NonTransparent"))
     {
         config.framing = Framing::NonTransparent;
     }
     if (const auto buffer = ParseNumber<unsigned long long>(read("BufferMessages")))
     {
-        config.bufferMessages = static_cast<std::size_t>(std::clamp<unsigned long long>(
-            *buffer, 1, static_cast<unsigned long long>(Config::MaxBufferMessages)));
+        config.bufferMessages = static_cast<std::size_t>(std::min<unsigned long long>(
+            *buffer, static_cast<unsigned long long>(Config::MaxBufferMessages)));
     }
     config.caFile = read("CaFile");
     config.certFile = read("CertFile");

@@ -20,7 +20,7 @@ using boost::system::error_code;
 DatagramSender::DatagramSender(boost::asio::io_context& ioContext, RecordFormatter formatter,
                                const Config& config, NameLookup::Lookup lookup)
     : Sender(ioContext, std::move(formatter)),
-      maxPending(config.bufferMessages),
+      maxPending(MaxPendingMessages),
       lookup(ioContext, strand, std::move(lookup), config.host, std::to_string(config.port),
              Appender::LookupWait),
       socket(ioContext)

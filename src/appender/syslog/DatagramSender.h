@@ -14,7 +14,7 @@ namespace ozr::logging::appender::syslog
 
 // One datagram per record on a connected UDP socket. Connecting a UDP socket sends nothing, so the
 // addresses of a lookup are tried synchronously on a socket opened close-on-exec. Messages that arrive
-// while the lookup runs wait in arrival order (the oldest dropped beyond the buffer's size) for at most
+// while the lookup runs wait in arrival order (the oldest dropped beyond MaxPendingMessages) for at most
 // the lookup's wait, then are dropped. Failures drop the message and count it; a failed send closes the
 // socket, so that the next message starts over with a lookup. Datagrams are never acknowledged: a flush
 // waits until each has been handed to the network or dropped.
@@ -39,6 +39,7 @@ private:
     void SendPending();
     void DropPending();
 
+    static constexpr std::size_t MaxPendingMessages = 1000;
     const std::size_t maxPending;
     NameLookup lookup;
     boost::asio::ip::udp::socket socket;

@@ -37,8 +37,8 @@ enum class Framing
 struct OZR_LOGGING_API Config
 {
     static const char DefaultHost[1];
-    static constexpr std::size_t DefaultBufferMessages = 1000;
-    static constexpr std::size_t MaxBufferMessages = 1000000;
+    static constexpr std::size_t DefaultBufferMessages = 100000;
+    static constexpr std::size_t MaxBufferMessages = 10000000;
 
     std::string host;
     std::uint16_t port;
@@ -46,8 +46,9 @@ struct OZR_LOGGING_API Config
     Transport transport = Transport::Udp;
     Format format = Format::Bsd;
     Framing framing = Framing::OctetCounting;
-    // Records kept while they wait for a connection or, on a stream, for the collector's acknowledgement;
-    // beyond it the oldest is dropped. 1 to MaxBufferMessages.
+    // Stream records kept while they wait for a connection or for the collector's acknowledgement; beyond
+    // it the oldest is dropped. 0 to MaxBufferMessages; a stream keeps at least the record it writes.
+    // Datagrams waiting for a lookup keep their own bound of 1000.
     std::size_t bufferMessages = DefaultBufferMessages;
     // TLS only. Empty: the system's trusted authorities, no client certificate, the host as server name.
     std::string caFile{};
