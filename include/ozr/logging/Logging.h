@@ -54,8 +54,8 @@ struct LoggingStatistics
     std::uint64_t fileLinesDropped;       // lines that could not be opened or written
     std::uint64_t rotations;              // rotations of a zone's log files
     std::uint64_t consoleLinesWritten;    // lines written to standard output
-    std::uint64_t syslogDatagramsSent;    // datagrams handed to the network; on a stream, records that the
-                                          // collector acknowledged
+    std::uint64_t syslogDatagramsSent;    // datagrams handed to the network; on a stream, records
+                                          // written (each once, resends not counted)
     std::uint64_t syslogMessagesDropped;  // a full queue, a failed lookup or connection, a failed send
     // Added later, so appended: a program built against the earlier layout still reads the counters above.
     std::uint64_t consoleLinesDropped;  // a failed write to standard output, beyond the bound of what

@@ -51,19 +51,19 @@ std::vector<SendBuffer::Frame> SendBuffer::TakeBatch(std::size_t maxBytes)
     return batch;
 }
 
-std::size_t SendBuffer::BatchWritten(std::uint64_t start, std::uint64_t end, bool exact)
+SendBuffer::Written SendBuffer::BatchWritten(std::uint64_t start, std::uint64_t end, bool exact)
 {
-    std::size_t again = 0;
+    Written counts{0, 0};
     for (std::size_t index = written; index < written + inFlight; ++index)
     {
         Record& record = records[index];
         record.end = exact ? start + record.end : end;
-        again += record.everWritten ? 1 : 0;
+        ++(record.everWritten ? counts.again : counts.firstTime);
         record.everWritten = true;
     }
     written += inFlight;
     inFlight = 0;
-    return again;
+    return counts;
 }
 
 std::size_t SendBuffer::RemoveAcknowledged(std::uint64_t acknowledged)

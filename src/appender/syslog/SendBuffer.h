@@ -31,8 +31,12 @@ public:
     // The batch in flight has been handed to the stream, which had taken `start` bytes before it and
     // `end` bytes after it. With `exact`, each record ends at its own offset counted from `start`;
     // otherwise (the stream's bytes are not the records' bytes, as under TLS) every one ends at `end`.
-    // Returns how many of its records had been written before, on an earlier connection.
-    std::size_t BatchWritten(std::uint64_t start, std::uint64_t end, bool exact);
+    struct Written
+    {
+        std::size_t firstTime;  // records written for the first time
+        std::size_t again;      // records written before, on an earlier connection
+    };
+    Written BatchWritten(std::uint64_t start, std::uint64_t end, bool exact);
     // The batch in flight was not written.
     void BatchFailed() { inFlight = 0; }
     // Removes the written records that lie wholly within the first `acknowledged` bytes of the stream;

@@ -240,8 +240,9 @@ void StreamSender::OnWritten(const error_code& error, const std::shared_ptr<Stre
         Broken();
         return;
     }
-    AddTo(g_loggingCounters.syslogRecordsResent,
-          buffer.BatchWritten(handedBefore, writer->Handed(), !writer->IsTls()));
+    const SendBuffer::Written written = buffer.BatchWritten(handedBefore, writer->Handed(), !writer->IsTls());
+    AddTo(g_loggingCounters.syslogDatagramsSent, written.firstTime);
+    AddTo(g_loggingCounters.syslogRecordsResent, written.again);
     handedBefore = writer->Handed();
     if (!TakeAcknowledged())
     {
@@ -259,7 +260,6 @@ bool StreamSender::TakeAcknowledged()
         return false;
     }
     const std::size_t removed = buffer.RemoveAcknowledged(acknowledged->bytes);
-    AddTo(g_loggingCounters.syslogDatagramsSent, removed);
     Finished(removed);
     return acknowledged->open;
 }

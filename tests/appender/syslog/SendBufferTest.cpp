@@ -75,13 +75,16 @@ TEST(SendBufferTest, ANewConnectionWritesEveryUnacknowledgedRecordAgainAndCounts
     buffer.Push(FrameOf("aaaa"));
     buffer.Push(FrameOf("bbbb"));
     buffer.TakeBatch(100);
-    EXPECT_EQ(buffer.BatchWritten(0, 8, true), 0u);
+    EXPECT_EQ(buffer.BatchWritten(0, 8, true).firstTime, 2u);
     buffer.Push(FrameOf("cccc"));
     buffer.RemoveAcknowledged(4);
 
     buffer.Rewind();
     EXPECT_EQ(Texts(buffer.TakeBatch(100)), (std::vector<std::string>{"bbbb", "cccc"}));
-    EXPECT_EQ(buffer.BatchWritten(0, 8, true), 1u);  // "bbbb" again, "cccc" for the first time
+    const SendBuffer::Written written = buffer.BatchWritten(0, 8, true);
+
+    EXPECT_EQ(written.again, 1u);      // "bbbb"
+    EXPECT_EQ(written.firstTime, 1u);  // "cccc"
 }
 
 TEST(SendBufferTest, BeyondItsCapacityTheOldestRecordGoesWhateverItsState)

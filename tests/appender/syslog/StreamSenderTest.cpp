@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -231,23 +232,28 @@ TEST_F(StreamSenderTest, WritesAgainWhatTheBrokenConnectionLeftUnacknowledged)
     appender->Flush(FlushToken(flushed));  // the last acknowledgements are awaited
     ASSERT_TRUE(RunUntil([&] { return flushed; }, std::chrono::seconds(5)));
 
-    // Every number once, in order, with one gap after the first three: what the killed collector's kernel
-    // held (its receive buffer is a few kilobytes).
+    // Every number at least once, but for one gap after the first three: what the killed collector's
+    // kernel held (its receive buffer is a few kilobytes). A record it read but whose acknowledgement had
+    // not come back arrives twice; duplicates are no more than the records written again.
     std::vector<int> numbers;
     for (const auto& record : collector.Records())
     {
         numbers.push_back(std::stoi(TextOf(record)));
     }
-    ASSERT_GE(numbers.size(), 4u);
-    EXPECT_EQ(std::vector<int>(numbers.begin(), numbers.begin() + 3), (std::vector<int>{0, 1, 2}));
+    std::vector<int> distinct = numbers;
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    ASSERT_GE(distinct.size(), 305u - 40u);
+    EXPECT_EQ(std::vector<int>(distinct.begin(), distinct.begin() + 3), (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(distinct.back(), 304);
     int gaps = 0;
-    for (std::size_t index = 1; index < numbers.size(); ++index)
+    for (std::size_t index = 1; index < distinct.size(); ++index)
     {
-        ASSERT_GT(numbers[index], numbers[index - 1]) << "record " << index;
-        gaps += numbers[index] != numbers[index - 1] + 1 ? 1 : 0;
+        gaps += distinct[index] != distinct[index - 1] + 1 ? 1 : 0;
     }
     EXPECT_LE(gaps, 1);
-    EXPECT_GE(numbers.size(), 305u - 40u);
+    EXPECT_LE(numbers.size() - distinct.size(),
+              GetLoggingStatistics().syslogRecordsResent - before.syslogRecordsResent);
     EXPECT_GT(GetLoggingStatistics().syslogRecordsResent - before.syslogRecordsResent, 0u);
     EXPECT_EQ(GetLoggingStatistics().syslogDatagramsSent - before.syslogDatagramsSent, 305u)
         << "resent " << GetLoggingStatistics().syslogRecordsResent - before.syslogRecordsResent << " dropped "
