@@ -1,5 +1,6 @@
-// Any text, zone, source file and record fields: the payload is at most 1024 bytes and is the header
-// laid out field by field, followed by the text, cut with "..." when too long.
+// Any text, zone, source file and record fields: the payload in the BSD layout is at most 1024 bytes, and
+// the record in the RFC 5424 layout at most 2048; each is its header laid out field by field, followed by
+// the text, cut with "..." when too long.
 
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +9,8 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+
+#include <unistd.h>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/host_name.hpp>
@@ -71,15 +74,66 @@ std::string Expected(const Message& message, const std::string& host)
     return payload;
 }
 
+// The RFC 5424 record laid out independently of the appender's code: the local time with its offset from
+// UTC (Z for none, or for one of a day or more, with the UTC time), header fields of printable ASCII.
+std::string ExpectedRfc5424(const Message& message, const std::string& host)
+{
+    static constexpr unsigned codes[] = {3, 5, 4, 6, 6, 7};
+    const auto index = static_cast<unsigned>(message.severity);
+    const long long offset = (message.localTime - message.universalTime).total_seconds() / 60;
+    const bool local = offset != 0 && offset > -1440 && offset < 1440;
+    const auto time = local ? message.localTime : message.universalTime;
+    const auto clock = time.time_of_day();
+    char zone[8] = "Z";
+    if (local)
+    {
+        std::snprintf(zone, sizeof zone, "%c%02lld:%02lld", offset < 0 ? '-' : '+',
+                      (offset < 0 ? -offset : offset) / 60, (offset < 0 ? -offset : offset) % 60);
+    }
+    char header[128];
+    std::snprintf(header, sizeof header, "<%u>1 %04d-%02d-%02dT%02d:%02d:%02d.%06lld%s ",
+                  128 + (index < 6 ? codes[index] : 4), static_cast<int>(time.date().year()),
+                  static_cast<int>(time.date().month()), static_cast<int>(time.date().day()),
+                  static_cast<int>(clock.hours()), static_cast<int>(clock.minutes()),
+                  static_cast<int>(clock.seconds()), static_cast<long long>(clock.fractional_seconds()),
+                  zone);
+    const auto field = [](std::string value, std::size_t limit)
+    {
+        value = value.substr(0, limit);
+        for (char& byte : value)
+        {
+            if (static_cast<unsigned char>(byte) < 33 || static_cast<unsigned char>(byte) > 126)
+            {
+                byte = '_';
+            }
+        }
+        return value.empty() ? std::string("-") : value;
+    };
+    char position[64];
+    std::snprintf(position, sizeof position, "(%u): (TID 0x%016llX) ", message.line,
+                  static_cast<unsigned long long>(message.threadId));
+    std::string record = header + field(host, 255) + " " +
+                         field(message.zone && *message.zone ? message.zone : "fuzz-app", 48) + " " +
+                         std::to_string(getpid()) + " - - " + message.file + position + message.text;
+    if (record.size() > 2048)
+    {
+        record = record.substr(0, 2045) + "...";
+    }
+    return record;
+}
+
 }  // namespace
 
 // Input: severity, day number, microseconds, line, thread, a zone flag, then zone, file and text, each
-// ended by a NUL byte.
+// ended by a NUL byte. The thread identifier also gives the offset of local time from UTC.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static boost::asio::io_context ioContext;
     static const FixedApplicationInfo applicationInfo;
     static const appender::syslog::Appender appender(ioContext, applicationInfo, {"collector.invalid", 514});
+    static const appender::syslog::Appender rfc5424Appender(
+        ioContext, applicationInfo,
+        {"collector.invalid", 514, appender::syslog::Transport::Udp, appender::syslog::Format::Rfc5424});
     static const std::string host = HostName();
 
     std::string_view input(reinterpret_cast<const char*>(data), size);
@@ -95,9 +149,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const boost::posix_time::ptime time(boost::gregorian::date(1400, 1, 1) + boost::gregorian::days(day),
                                         boost::posix_time::microseconds(microseconds));
-    const Message message{time, time, file, text, severity, line, threadId, hasZone ? zone.c_str() : nullptr};
+    // The offset from UTC, in whole minutes, from the thread identifier: less than a day, a day, or more.
+    const long long offsetMinutes = day < 2 ? 0 : static_cast<long long>(threadId % 3001) - 1500;
+    const Message message{time,     time - boost::posix_time::minutes(offsetMinutes),
+                          file,     text,
+                          severity, line,
+                          threadId, hasZone ? zone.c_str() : nullptr};
     const std::string payload = appender.FormatLogMessage(message);
     if (payload.size() > 1024 || payload != Expected(message, host))
+    {
+        std::abort();
+    }
+    const std::string record = rfc5424Appender.FormatLogMessage(message);
+    if (record.size() > 2048 || record != ExpectedRfc5424(message, host))
     {
         std::abort();
     }

@@ -21,6 +21,7 @@ struct LoggingCounters
     std::atomic<std::uint64_t> syslogMessagesDropped{0};
     std::atomic<std::uint64_t> workerExceptions{0};
     std::atomic<std::uint64_t> queueDropped{0};
+    std::atomic<std::uint64_t> syslogRecordsResent{0};
     std::atomic<std::uint64_t> formatFailures{0};
 };
 

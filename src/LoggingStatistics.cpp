@@ -31,6 +31,7 @@ LoggingStatistics GetLoggingStatistics()
                              read(counters.consoleLinesDropped),
                              read(counters.workerExceptions),
                              read(counters.queueDropped),
+                             read(counters.syslogRecordsResent),
                              read(counters.formatFailures)};
 }
 

@@ -48,7 +48,8 @@ void Manager::LoadGlobalAppenders()
     }
 }
 
-// The console learns that the drain to come must not wait for a full standard output for ever.
+// The console and the syslog appender learn that the drain to come must not wait for a full standard
+// output or an absent collector for ever.
 void Manager::ShutdownGlobalAppenders()
 {
     for (const auto& appender : globalAppenders)
@@ -56,6 +57,10 @@ void Manager::ShutdownGlobalAppenders()
         if (const auto console = std::dynamic_pointer_cast<console::Appender>(appender))
         {
             console->Close();
+        }
+        else if (const auto syslog = std::dynamic_pointer_cast<syslog::Appender>(appender))
+        {
+            syslog->Close();
         }
     }
     globalAppenders.clear();

@@ -26,10 +26,10 @@
 namespace ozr::testing
 {
 
-// A UDP port on the loopback address that nothing is bound to right now.
-inline std::uint16_t FindFreeUdpPort()
+// A UDP (or TCP) port on the loopback address that nothing is bound to right now.
+inline std::uint16_t FindFreeUdpPort(int type = SOCK_DGRAM)
 {
-    const int descriptor = socket(AF_INET, SOCK_DGRAM, 0);
+    const int descriptor = socket(AF_INET, type, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -48,25 +48,39 @@ inline std::uint16_t FindFreeUdpPort()
     return ntohs(address.sin_port);
 }
 
-// Whether some UDP socket of this machine is bound to 127.0.0.1 and the port (from /proc/net/udp, whose
-// addresses read "0100007F:PORT" in hexadecimal).
-inline bool IsUdpPortBound(std::uint16_t port)
+// Whether some socket of this machine is bound to 127.0.0.1 and the port in the table (/proc/net/udp or
+// /proc/net/tcp, whose addresses read "0100007F:PORT" in hexadecimal), in the given state when one is
+// given ("0A": listening).
+inline bool IsPortBound(const char* table, std::uint16_t port, const std::string& state = "")
 {
     char wanted[16];
     std::snprintf(wanted, sizeof wanted, "0100007F:%04X", port);
-    std::ifstream table("/proc/net/udp");
+    std::ifstream entries(table);
     std::string line;
-    while (std::getline(table, line))
+    while (std::getline(entries, line))
     {
         std::istringstream fields(line);
         std::string slot;
         std::string localAddress;
-        if (fields >> slot >> localAddress && localAddress == wanted)
+        std::string remoteAddress;
+        std::string socketState;
+        if (fields >> slot >> localAddress >> remoteAddress >> socketState && localAddress == wanted &&
+            (state.empty() || socketState == state))
         {
             return true;
         }
     }
     return false;
+}
+
+inline bool IsUdpPortBound(std::uint16_t port)
+{
+    return IsPortBound("/proc/net/udp", port);
+}
+
+inline bool IsTcpPortListening(std::uint16_t port)
+{
+    return IsPortBound("/proc/net/tcp", port, "0A");
 }
 
 class CollectorProcess
@@ -107,8 +121,15 @@ public:
     CollectorProcess(const CollectorProcess&) = delete;
     CollectorProcess& operator=(const CollectorProcess&) = delete;
 
-    // True once the daemon listens on the port; false when it ended or did not listen in time.
+    // True once the daemon listens on the UDP port; false when it ended or did not listen in time.
     bool WaitUntilListening(std::uint16_t port, std::chrono::seconds timeout)
+    {
+        return WaitUntil([port] { return IsUdpPortBound(port); }, timeout);
+    }
+
+    // True once `listening` holds while the daemon runs; false when it ended or timed out first.
+    template <typename Condition>
+    bool WaitUntil(Condition listening, std::chrono::seconds timeout)
     {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (std::chrono::steady_clock::now() < deadline)
@@ -117,7 +138,7 @@ public:
             {
                 return false;
             }
-            if (IsUdpPortBound(port))
+            if (listening())
             {
                 return true;
             }

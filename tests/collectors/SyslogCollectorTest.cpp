@@ -82,6 +82,9 @@ struct Collector
     fs::path program;           // relative to the unpacked root
     fs::path libraryDirectory;  // relative to the unpacked root; LD_LIBRARY_PATH
     std::string configTemplate;
+    std::string streamConfigTemplate;
+    // How its TCP listener tells records apart; its TLS listener reads RFC 6587 octet counting.
+    appender::syslog::Framing tcpFraming;
     std::vector<std::string> (*arguments)(const fs::path& root, const fs::path& work);
 };
 
@@ -160,33 +163,58 @@ protected:
                    "the package could not be fetched";
         }
         fs::create_directories(work);
-        std::vector<std::string> command;
         if (geteuid() == 0)
         {
-            RunAsNobody(command);
+            RunAsNobody();
         }
+        // The collector's certificate and key, readable by the daemon.
+        for (const auto& entry : fs::directory_iterator(OZR_TLS_TEST_DIR))
+        {
+            fs::copy_file(entry.path(), work / entry.path().filename());
+            fs::permissions(work / entry.path().filename(), fs::perms::owner_read | fs::perms::owner_write |
+                                                                fs::perms::group_read |
+                                                                fs::perms::others_read);
+        }
+    }
+
+    // Starts the daemon with the configuration made from `configTemplate`: on a free UDP port, or on a
+    // free TCP port and another for TLS.
+    void StartCollector(const std::string& configTemplate, bool streams)
+    {
         port = ozr::testing::FindFreeUdpPort();
-        std::string config = ReadFile(fs::path(OZR_COLLECTOR_CONFIG_DIR) / GetParam().configTemplate);
+        tcpPort = ozr::testing::FindFreeUdpPort(SOCK_STREAM);
+        tlsPort = ozr::testing::FindFreeUdpPort(SOCK_STREAM);
+        std::string config = ReadFile(fs::path(OZR_COLLECTOR_CONFIG_DIR) / configTemplate);
         config = Replace(config, "@PORT@", std::to_string(port));
+        config = Replace(config, "@TCP_PORT@", std::to_string(tcpPort));
+        config = Replace(config, "@TLS_PORT@", std::to_string(tlsPort));
+        config = Replace(config, "@TLS_DIR@", work.string());
         config = Replace(config, "@WORK_DIR@", work.string());
         config = Replace(config, "@OUTPUT@", output.string());
         ozr::testing::WriteFile(work / "collector.conf", config);
 
-        const auto arguments = GetParam().arguments(packageRoot, work);
-        command.insert(command.end(), arguments.begin(), arguments.end());
+        std::vector<std::string> arguments = command;
+        const auto daemon = GetParam().arguments(packageRoot, work);
+        arguments.insert(arguments.end(), daemon.begin(), daemon.end());
         collector = std::make_unique<CollectorProcess>(
-            command,
+            arguments,
             std::vector<std::string>{"LD_LIBRARY_PATH=" +
                                      (packageRoot / GetParam().libraryDirectory).string()},
             work / "collector.log");
-        ASSERT_TRUE(collector->WaitUntilListening(port, std::chrono::seconds(20)))
-            << GetParam().name << " does not listen on 127.0.0.1:" << port << ":\n"
+        const auto listening = [&]
+        {
+            return streams ? ozr::testing::IsTcpPortListening(tcpPort) &&
+                                 ozr::testing::IsTcpPortListening(tlsPort)
+                           : ozr::testing::IsUdpPortBound(port);
+        };
+        ASSERT_TRUE(collector->WaitUntil(listening, std::chrono::seconds(20)))
+            << GetParam().name << " does not listen on its ports:\n"
             << ReadFile(work / "collector.log");
     }
 
     // A test run as root still runs the daemon unprivileged, as nobody, from a copy of the packages that
     // nobody can read (the cache may lie in root's home), writing into a folder that nobody may write to.
-    void RunAsNobody(std::vector<std::string>& command)
+    void RunAsNobody()
     {
         const fs::path copy = root / "packages";
         fs::copy(packageRoot, copy, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
@@ -227,10 +255,31 @@ protected:
         ioContext.run();
     }
 
+    // Through the syslog appender alone, on a stream: returns once the collector has acknowledged the
+    // record, or after ten seconds.
+    void SendOnStream(const appender::syslog::Config& settings, const Message& message)
+    {
+        boost::asio::io_context ioContext;
+        const auto appender =
+            std::make_shared<appender::syslog::Appender>(ioContext, applicationInfo, settings);
+        bool flushed = false;
+        appender->Log(std::make_shared<const Message>(message));
+        appender->Flush(std::shared_ptr<void>(nullptr, [&flushed](void*) { flushed = true; }));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!flushed && std::chrono::steady_clock::now() < deadline)
+        {
+            ioContext.run_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_TRUE(flushed);
+    }
+
     const fs::path work = root / "collector";
     const fs::path output = work / "fields.txt";
-    fs::path packageRoot;  // the unpacked packages
+    fs::path packageRoot;              // the unpacked packages
+    std::vector<std::string> command;  // what runs the daemon unprivileged, when the test runs as root
     std::uint16_t port = 0;
+    std::uint16_t tcpPort = 0;
+    std::uint16_t tlsPort = 0;
     std::unique_ptr<CollectorProcess> collector;
     ApplicationInfoProvider applicationInfo;
 };
@@ -242,6 +291,7 @@ std::string Body(unsigned int line, const std::string& text)
 
 TEST_P(SyslogCollectorTest, ParsesHostProgramFacilitySeverityAndMessageOfEveryKindOfMessage)
 {
+    ASSERT_NO_FATAL_FAILURE(StartCollector(GetParam().configTemplate, false));
     const std::string application = applicationInfo.GetApplicationName();
     const std::string host = ExpectedHost();
     WriteZoneSettings("Gateway", "[OZRLogging]\nLogLevel=Trace\n");
@@ -311,15 +361,64 @@ TEST_P(SyslogCollectorTest, ParsesHostProgramFacilitySeverityAndMessageOfEveryKi
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Collectors, SyslogCollectorTest,
-                         ::testing::Values(Collector{"rsyslog", "usr/sbin/rsyslogd",
-                                                     "usr/lib/x86_64-linux-gnu/rsyslog", "rsyslog.conf.in",
-                                                     RsyslogArguments},
-                                           Collector{"syslog-ng", "usr/sbin/syslog-ng", "usr/lib/syslog-ng",
-                                                     "syslog-ng.conf.in", SyslogNgArguments}),
-                         [](const ::testing::TestParamInfo<Collector>& info) {
-                             return info.param.name == "rsyslog" ? std::string("Rsyslog")
-                                                                 : std::string("SyslogNg");
-                         });
+// BSD records on TCP, RFC 5424 records on TLS (the collector's certificate verified against the test
+// authority and the name collector.test): the collector parses every field of both.
+TEST_P(SyslogCollectorTest, ParsesRecordsReceivedOverTcpAndOverTls)
+{
+    ASSERT_NO_FATAL_FAILURE(StartCollector(GetParam().streamConfigTemplate, true));
+    const std::string host = ExpectedHost();
+    const std::string application = applicationInfo.GetApplicationName();
+    const auto time = boost::posix_time::time_from_string("2024-03-05 09:07:03.250");
+    appender::syslog::Config tcp{"127.0.0.1", tcpPort};
+    tcp.transport = appender::syslog::Transport::Tcp;
+    tcp.framing = GetParam().tcpFraming;
+    appender::syslog::Config tls{"127.0.0.1", tlsPort};
+    tls.transport = appender::syslog::Transport::Tls;
+    tls.format = appender::syslog::Format::Rfc5424;
+    tls.caFile = (work / "ca.pem").string();
+    tls.serverName = "collector.test";
+
+    SendOnStream(tcp,
+                 Message{time, time, "Channel.cpp", "over TCP", Severity::Error, 101, g_threadId, "Gateway"});
+    SendOnStream(tls,
+                 Message{time, time, "Channel.cpp", "over TLS", Severity::Trace, 102, g_threadId, "Gateway"});
+    SendOnStream(tls, Message{time, time, "Channel.cpp", "default zone over TLS", Severity::Print, 103,
+                              g_threadId, nullptr});
+    const std::vector<Expected> expected = {
+        {"Gateway", "err", "03-05 09:07:03", Body(101, "over TCP")},
+        {"Gateway", "debug", "", Body(102, "over TLS")},
+        {application, "notice", "", Body(103, "default zone over TLS")},
+    };
+
+    const auto lines = CollectedLines(expected.size());
+    const std::string all = ReadFile(output);
+    EXPECT_EQ(lines.size(), expected.size()) << all << ReadFile(work / "collector.log");
+    for (std::size_t index = 0; index < std::min(lines.size(), expected.size()); ++index)
+    {
+        SCOPED_TRACE(lines[index]);
+        const auto parsed = ParseLine(lines[index]);
+        ASSERT_TRUE(parsed);
+        EXPECT_EQ(parsed->host, host);
+        EXPECT_EQ(parsed->program, expected[index].program);
+        EXPECT_EQ(parsed->facility, "local0");
+        EXPECT_EQ(parsed->severity, expected[index].severity);
+        EXPECT_EQ(parsed->message, expected[index].message);
+        if (!expected[index].date.empty())
+        {
+            EXPECT_EQ(parsed->date, expected[index].date);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Collectors, SyslogCollectorTest,
+    ::testing::Values(Collector{"rsyslog", "usr/sbin/rsyslogd", "usr/lib/x86_64-linux-gnu/rsyslog",
+                                "rsyslog.conf.in", "rsyslog-stream.conf.in",
+                                appender::syslog::Framing::OctetCounting, RsyslogArguments},
+                      Collector{"syslog-ng", "usr/sbin/syslog-ng", "usr/lib/syslog-ng", "syslog-ng.conf.in",
+                                "syslog-ng-stream.conf.in", appender::syslog::Framing::NonTransparent,
+                                SyslogNgArguments}),
+    [](const ::testing::TestParamInfo<Collector>& info)
+    { return info.param.name == "rsyslog" ? std::string("Rsyslog") : std::string("SyslogNg"); });
 
 }  // namespace

@@ -58,13 +58,16 @@ struct LoggingStatistics
     std::uint64_t fileLinesDropped;       // lines that could not be opened or written
     std::uint64_t rotations;              // rotations of a zone's log files
     std::uint64_t consoleLinesWritten;    // lines written to standard output
-    std::uint64_t syslogDatagramsSent;    // datagrams handed to the network
+    std::uint64_t syslogDatagramsSent;    // datagrams handed to the network; on a stream, records
+                                          // written (each once, resends not counted)
     std::uint64_t syslogMessagesDropped;  // a full queue, a failed lookup or connection, a failed send
     // Added later, so appended: a program built against the earlier layout still reads the counters above.
     std::uint64_t consoleLinesDropped;  // a failed write to standard output, beyond the bound of what
                                         // waits for a full one, or still waiting when a flush gave up
     std::uint64_t workerExceptions;     // exceptions that escaped a task on the worker (an appender's)
     std::uint64_t queueDropped;         // accepted calls dropped because the queue was at its bound
+    std::uint64_t syslogRecordsResent;  // stream records written again on a new connection because the
+                                        // collector had not acknowledged them when the old one broke
     std::uint64_t formatFailures;       // accepted calls whose text the worker could not format
 };
 
