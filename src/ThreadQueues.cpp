@@ -18,7 +18,9 @@ struct Registry
 {
     Mutex mutex;
     std::vector<ThreadQueue*> queues OZR_GUARDED_BY(mutex);
-    std::uint64_t version OZR_GUARDED_BY(mutex) = 1;
+    // Changed under the lock with the list; read without it, so that the worker takes the lock only when
+    // the list changed.
+    std::atomic<std::uint64_t> version{1};
     std::uint64_t acceptedByFreedQueues OZR_GUARDED_BY(mutex) = 0;
 };
 
@@ -58,7 +60,7 @@ ThreadQueue* MakeQueue()
     Registry& registry = TheRegistry();
     const LockGuard<Mutex> lock(registry.mutex);
     registry.queues.push_back(queue.get());
-    ++registry.version;
+    registry.version.fetch_add(1, std::memory_order_release);
     return t_threadState.queue = queue.release();
 }
 
@@ -86,13 +88,13 @@ ThreadQueue* OfThisThread()
 bool CopyIfChanged(std::vector<ThreadQueue*>& queues, std::uint64_t& version)
 {
     Registry& registry = TheRegistry();
-    const LockGuard<Mutex> lock(registry.mutex);
-    if (registry.version == version)
+    if (registry.version.load(std::memory_order_acquire) == version)
     {
         return false;
     }
+    const LockGuard<Mutex> lock(registry.mutex);
     queues = registry.queues;
-    version = registry.version;
+    version = registry.version.load(std::memory_order_relaxed);
     return true;
 }
 
@@ -102,7 +104,7 @@ void Free(ThreadQueue* queue)
     {
         const LockGuard<Mutex> lock(registry.mutex);
         registry.queues.erase(std::find(registry.queues.begin(), registry.queues.end(), queue));
-        ++registry.version;
+        registry.version.fetch_add(1, std::memory_order_release);
         registry.acceptedByFreedQueues += queue->Accepted();
     }
     delete queue;
@@ -167,7 +169,7 @@ void AbandonInChild() noexcept OZR_NO_THREAD_SAFETY_ANALYSIS
     }
     new (&registry->mutex) Mutex();
     new (&registry->queues) std::vector<ThreadQueue*>();  // the old list is left behind, unreleased
-    ++registry->version;
+    registry->version.fetch_add(1, std::memory_order_relaxed);
     g_workerAsleep.store(false, std::memory_order_relaxed);
     g_wakeDescriptor.store(-1, std::memory_order_relaxed);
 }
