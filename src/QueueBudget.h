@@ -27,6 +27,7 @@ public:
     }
 
     void SetLimit(std::size_t bytes) noexcept { limit.store(bytes, std::memory_order_relaxed); }
+    std::size_t Limit() const noexcept { return limit.load(std::memory_order_relaxed); }
 
     // False, charging nothing, when `message` does not fit.
     bool TryCharge(const Message& message) noexcept

@@ -1,5 +1,7 @@
 #include "ThreadQueue.h"
 
+#include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "QueueBudget.h"
@@ -61,18 +63,31 @@ unsigned char* ThreadQueue::ReserveInNewBlock(std::size_t size, bool mayUseReser
     return block->Data();
 }
 
+namespace
+{
+
+// The largest block the bound allows: an eighth of it, so that the bound and its reserve hold several.
+std::size_t LargestBlockWithin(std::size_t limit, std::size_t largest, std::size_t first)
+{
+    return limit == 0 ? largest : std::clamp(limit / 8, first, largest);
+}
+
+}  // namespace
+
 ThreadQueue::Block* ThreadQueue::MakeBlock(std::size_t size, bool mayUseReserve)
 {
-    if (size <= BlockSize)
+    if (spare.load(std::memory_order_relaxed) != nullptr)
     {
-        if (Block* reused = spare.exchange(nullptr, std::memory_order_acquire))
+        Block* const reused = spare.exchange(nullptr, std::memory_order_acquire);
+        if (reused != nullptr && reused->capacity >= size)
         {
             reused->committed.store(0, std::memory_order_relaxed);
             reused->next.store(nullptr, std::memory_order_relaxed);
             return reused;
         }
+        Free(reused);
     }
-    const std::size_t capacity = size <= BlockSize ? BlockSize : size;
+    const std::size_t capacity = std::max(size, nextCapacity);
     const QueueBudget::Charged charged = g_queueBudget.TryCharge(sizeof(Block) + capacity, mayUseReserve);
     if (charged == QueueBudget::Charged::No)
     {
@@ -85,6 +100,9 @@ ThreadQueue::Block* ThreadQueue::MakeBlock(std::size_t size, bool mayUseReserve)
         throw std::bad_alloc();
     }
     auto* block = new (memory) Block{capacity, charged == QueueBudget::Charged::FromReserve};
+    std::memset(block->Data(), 0, capacity);
+    nextCapacity =
+        std::min(2 * nextCapacity, LargestBlockWithin(g_queueBudget.Limit(), LargestBlock, BlockSize));
     return block;
 }
 
@@ -116,7 +134,7 @@ const unsigned char* ThreadQueue::Front() noexcept
 void ThreadQueue::Recycle(Block* block) noexcept
 {
     Block* expected = nullptr;
-    if (block->capacity != BlockSize || block->reserveOnly ||
+    if (block->capacity > LargestBlock || block->reserveOnly ||
         !spare.compare_exchange_strong(expected, block, std::memory_order_release, std::memory_order_relaxed))
     {
         Free(block);

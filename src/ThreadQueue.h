@@ -21,7 +21,11 @@ namespace ozr::logging
 class ThreadQueue
 {
 public:
+    // The first block's size. Each new block doubles the last, up to an eighth of the queue bound (at
+    // most LargestBlock), so that a thread that keeps logging faster than the worker drains changes
+    // blocks rarely; its pages are touched when it is made, so that writing it never faults.
     static constexpr std::size_t BlockSize = std::size_t{64} << 10;
+    static constexpr std::size_t LargestBlock = std::size_t{8} << 20;
 
     // Made on its writer's thread, with its first block, which is charged to the queue bound whatever
     // the bound: every thread that logs holds one.
@@ -83,6 +87,7 @@ private:
     alignas(64) Block* writeBlock = nullptr;
     std::atomic<std::size_t>* writeCommitted = nullptr;  // writeBlock's
     std::size_t writePosition = 0;
+    std::size_t nextCapacity = BlockSize;
     std::atomic<std::uint64_t> published{0};
     std::atomic<std::uint64_t> accepted{0};
     std::atomic<bool> retired{false};
