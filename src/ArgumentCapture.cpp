@@ -19,13 +19,17 @@ constexpr std::size_t NullString = std::numeric_limits<std::size_t>::max();
 
 // ---- Capture ----
 
-template <typename Value>
-void Put(CaptureBuffer& bytes, Value value)
+template <typename Bytes, typename Value>
+void Put(Bytes& bytes, Value value)
 {
-    bytes.Append(&value, sizeof value);
+    if (unsigned char* const end = bytes.Append(sizeof value))
+    {
+        std::memcpy(end, &value, sizeof value);
+    }
 }
 
-void PutString(CaptureBuffer& bytes, const char* string, int precision)
+template <typename Bytes>
+void PutString(Bytes& bytes, const char* string, int precision)
 {
     if (string == nullptr)
     {
@@ -35,13 +39,17 @@ void PutString(CaptureBuffer& bytes, const char* string, int precision)
     const std::size_t length =
         precision < 0 ? std::strlen(string) : strnlen(string, static_cast<std::size_t>(precision));
     unsigned char* const end = bytes.Append(sizeof length + length + 1);
+    if (end == nullptr)
+    {
+        return;
+    }
     std::memcpy(end, &length, sizeof length);
     std::memcpy(end + sizeof length, string, length);
     end[sizeof length + length] = '\0';
 }
 
-void CaptureArgument(const Conversion& conversion, int precision, std::va_list& arguments,
-                     CaptureBuffer& bytes)
+template <typename Bytes>
+void CaptureArgument(const Conversion& conversion, int precision, std::va_list& arguments, Bytes& bytes)
 {
     switch (conversion.argument)
     {
@@ -70,7 +78,8 @@ void CaptureArgument(const Conversion& conversion, int precision, std::va_list& 
     }
 }
 
-void CaptureConversion(const Conversion& conversion, std::va_list& arguments, CaptureBuffer& bytes)
+template <typename Bytes>
+void CaptureConversion(const Conversion& conversion, std::va_list& arguments, Bytes& bytes)
 {
     if (conversion.widthFromArgument)
     {
@@ -302,7 +311,8 @@ void CaptureBuffer::Grow(std::size_t count)
     capacity = grown;
 }
 
-void CaptureArguments(const ParsedFormat& format, std::va_list& arguments, CaptureBuffer& bytes)
+template <typename Bytes>
+void CaptureArguments(const ParsedFormat& format, std::va_list& arguments, Bytes& bytes)
 {
     if (format.UsesErrno())
     {
@@ -316,6 +326,9 @@ void CaptureArguments(const ParsedFormat& format, std::va_list& arguments, Captu
     }
     va_end(copy);
 }
+
+template void CaptureArguments(const ParsedFormat&, std::va_list&, CaptureBuffer&);
+template void CaptureArguments(const ParsedFormat&, std::va_list&, BoundedBytes&);
 
 bool FormatCapturedArguments(const ParsedFormat& format, const unsigned char* bytes, std::size_t size,
                              std::string& text)

@@ -53,11 +53,45 @@ private:
     std::size_t capacity = 0;
 };
 
-// Appends the arguments that `format` reads from `arguments`, and errno, to `bytes`; reads from its own
-// copy of `arguments`, so they stay usable. Reads errno first: call it before anything that may change
-// errno. No locale, stdio or system call; allocates only when `bytes` must grow. `format` must be
-// capturable. Any thread, on its own buffer.
-void CaptureArguments(const ParsedFormat& format, std::va_list& arguments, CaptureBuffer& bytes);
+// Bytes written into memory that the caller provides, up to its end and never beyond: the memory of a
+// queued record, so that the arguments need no second copy. A capture that does not fit leaves it
+// overflowed, its bytes unusable.
+class BoundedBytes
+{
+public:
+    BoundedBytes(unsigned char* memory, std::size_t capacity) : memory(memory), capacity(capacity) {}
+
+    std::size_t Size() const { return size; }
+    bool Overflowed() const { return overflowed; }
+
+    // Room for `count` more bytes at the end, to be written at once; null, and overflowed from now on,
+    // when they do not fit.
+    unsigned char* Append(std::size_t count)
+    {
+        if (capacity - size < count)
+        {
+            overflowed = true;
+            size = capacity;
+            return nullptr;
+        }
+        unsigned char* const end = memory + size;
+        size += count;
+        return end;
+    }
+
+private:
+    unsigned char* memory;
+    std::size_t capacity;
+    std::size_t size = 0;
+    bool overflowed = false;
+};
+
+// Appends the arguments that `format` reads from `arguments`, and errno, to `bytes` (a CaptureBuffer or
+// BoundedBytes); reads from its own copy of `arguments`, so they stay usable. Reads errno first: call it
+// before anything that may change errno. No locale, stdio or system call; allocates only when a
+// CaptureBuffer must grow. `format` must be capturable. Any thread, on its own bytes.
+template <typename Bytes>
+void CaptureArguments(const ParsedFormat& format, std::va_list& arguments, Bytes& bytes);
 
 // Replaces `text` with the text of `format` and the captured `bytes`, as vsnprintf makes it, with the
 // formatting locale of this thread. False when vsnprintf would have failed or the bytes do not hold what

@@ -12,8 +12,9 @@ namespace ozr::logging
 namespace
 {
 
-// 0: not read yet. Kernel thread ids are never 0.
-thread_local unsigned long t_threadId = 0;
+// 0: not read yet. Kernel thread ids are never 0. Initial-exec, like the thread state: read without a
+// call on every log call.
+__thread unsigned long t_threadId __attribute__((tls_model("initial-exec"))) = 0;
 std::once_flag g_forkHandlerRegistered;
 
 // Runs in the child on the thread that called fork(), the child's only thread: its cached id is the

@@ -101,7 +101,8 @@ void LogThroughRegistry(const char* zone, Severity severity, const char* file, u
     {
         return;
     }
-    if (EnqueueCall(logger->Entry(), severity, file, line, threadId, fmt, args) != Enqueued::NoQueue)
+    if (EnqueueCall(logger->Entry(), severity, FindCallFacts(fmt, file), line, threadId, fmt, args) !=
+        Enqueued::NoQueue)
     {
         return;
     }
@@ -124,7 +125,8 @@ void LogUnlessRejected(const ZoneEntry* entry, const char* zone, Severity severi
                        unsigned int line, unsigned long threadId, const char* fmt, std::va_list& args)
 {
     if (entry != nullptr && entry->AcceptingGeneration(severity) != 0 &&
-        EnqueueCall(*entry, severity, file, line, threadId, fmt, args) != Enqueued::NoQueue)
+        EnqueueCall(*entry, severity, FindCallFacts(fmt, file), line, threadId, fmt, args) !=
+            Enqueued::NoQueue)
     {
         return;
     }
@@ -153,7 +155,7 @@ bool IsLoggingEnabledAt(CallSite& site, const char* zone, Severity severity)
     const std::uint64_t namesEpoch = detail::zoneNamesEpoch.load(std::memory_order_acquire);
     if (const ZoneEntry* const entry = FindProcessZone(zone))
     {
-        site.Remember(zone, entry->StateWord(), namesEpoch);
+        site.Remember(zone, entry, entry->StateWord(), namesEpoch);
     }
     return IsLoggingEnabled(zone, severity);
 }
@@ -175,20 +177,29 @@ void ToLog(const char* zone, Severity severity, const char* file, unsigned int l
 void ToLogAt(CallSite& site, const char* zone, Severity severity, const char* file, unsigned int line,
              unsigned long threadId, const char* fmt, ...)
 {
-    const std::uint64_t namesEpoch = detail::zoneNamesEpoch.load(std::memory_order_acquire);
-    const ZoneEntry* const entry = FindProcessZone(zone);
-    if (entry != nullptr)
+    const auto* entry = static_cast<const ZoneEntry*>(site.CurrentEntry(zone));
+    if (entry == nullptr)
     {
-        site.Remember(zone, entry->StateWord(), namesEpoch);
-        if (entry->Rejects(severity))
+        const std::uint64_t namesEpoch = detail::zoneNamesEpoch.load(std::memory_order_acquire);
+        entry = FindProcessZone(zone);
+        if (entry != nullptr)
         {
-            return;
+            site.Remember(zone, entry, entry->StateWord(), namesEpoch);
         }
+    }
+    const bool accepting = entry != nullptr && entry->AcceptingGeneration(severity) != 0;
+    if (!accepting && entry != nullptr && entry->Rejects(severity))
+    {
+        return;
     }
     std::va_list args;
     va_start(args, fmt);
     const ArgumentsEnd end(args);
-    LogUnlessRejected(entry, zone, severity, file, line, threadId, fmt, args);
+    if (!accepting || EnqueueCall(*entry, severity, SiteCallFacts(site, fmt, file), line, threadId, fmt,
+                                  args) == Enqueued::NoQueue)
+    {
+        LogThroughRegistry(zone, severity, file, line, threadId, fmt, args);
+    }
 }
 
 }  // namespace ozr::logging

@@ -47,6 +47,12 @@ unsigned char* ThreadQueue::Reserve(std::size_t size, bool mayUseReserve)
     return ReserveInNewBlock(size, mayUseReserve);
 }
 
+unsigned char* ThreadQueue::Room(bool mayUseReserve, std::size_t& capacity) noexcept
+{
+    capacity = mayUseReserve || !writeBlock->reserveOnly ? writeBlock->capacity - writePosition : 0;
+    return writeBlock->Data() + writePosition;
+}
+
 // The reader sees the next block only after the last commit to this one, so it never leaves records
 // behind.
 unsigned char* ThreadQueue::ReserveInNewBlock(std::size_t size, bool mayUseReserve)

@@ -37,7 +37,11 @@ public:
     // Writer: room for a record of `size` bytes (a multiple of 8), to be filled and then committed; null
     // when the queue bound leaves no room for it. Allocation failures leave as std::bad_alloc.
     unsigned char* Reserve(std::size_t size, bool mayUseReserve);
-    // Writer: publishes the record last reserved.
+    // Writer: the rest of the block being written, where a record may be written in place when it fits,
+    // and `capacity`, its size; no room (0) in a block that takes only Error and Print records when
+    // `mayUseReserve` is false. A record written there is committed like a reserved one.
+    unsigned char* Room(bool mayUseReserve, std::size_t& capacity) noexcept;
+    // Writer: publishes the record last reserved or written in the room.
     void Commit(std::size_t size) noexcept
     {
         writePosition += size;

@@ -42,18 +42,22 @@ OZR_LOGGING_API unsigned long CurrentThreadId() noexcept;
 
 }  // namespace ozr::logging
 
+// The first of a call's format and arguments: its format.
+#define OZR_LOG_FORMAT_(format, ...) format
+
 // One call site: its own static CallSite answers a call that the zone's verbosity rejects, inline; the
-// others go to ToLogAt.
-#define OZR_LOG_SITE_(zone, severity, ...)                                                    \
-    do                                                                                        \
-    {                                                                                         \
-        static ::ozr::logging::CallSite ozrLogSite_;                                          \
-        const char* const ozrLogZone_ = (zone);                                               \
-        if (!ozrLogSite_.Rejects(ozrLogZone_, (severity)))                                    \
-        {                                                                                     \
-            ::ozr::logging::ToLogAt(ozrLogSite_, ozrLogZone_, (severity), __FILE__, __LINE__, \
-                                    ::ozr::logging::CurrentThreadId(), __VA_ARGS__);          \
-        }                                                                                     \
+// others go to ToLogAt. The site knows whether its format can change, from the format expression's type.
+#define OZR_LOG_SITE_(zone, severity, ...)                                                     \
+    do                                                                                         \
+    {                                                                                          \
+        static ::ozr::logging::CallSite ozrLogSite_{                                           \
+            ::ozr::logging::detail::IsFixedText<decltype((OZR_LOG_FORMAT_(__VA_ARGS__, 0)))>}; \
+        const char* const ozrLogZone_ = (zone);                                                \
+        if (!ozrLogSite_.Rejects(ozrLogZone_, (severity)))                                     \
+        {                                                                                      \
+            ::ozr::logging::ToLogAt(ozrLogSite_, ozrLogZone_, (severity), __FILE__, __LINE__,  \
+                                    ::ozr::logging::CurrentThreadId(), __VA_ARGS__);           \
+        }                                                                                      \
     } while (false)
 
 // OZR_LOG(zone, severity, fmt, ...): the format and its arguments follow the severity.
