@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 #include <optional>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -195,45 +194,20 @@ constexpr std::size_t DateTimeLength = 19;
 // "\"" date and time ".123456+01:00\"", the longest the time value can be.
 constexpr std::size_t MaxTimeLength = 1 + DateTimeLength + 7 + 6 + 1;
 
-// The date and time text of the whole second a thread wrote last: lines come in time order, mostly many
-// to a second, so the calendar conversion runs about once per second.
-class DateTimeTextCache
+// "2026-03-05T14:07:09".
+void WriteDateTime(char* out, const ptime& time)
 {
-public:
-    // The text of `time`'s second, which is `second` seconds after the epoch.
-    const std::array<char, DateTimeLength>& TextOf(const ptime& time, std::int64_t second)
-    {
-        if (second != cachedSecond)
-        {
-            Fill(time);
-            cachedSecond = second;
-        }
-        return text;
-    }
+    const auto date = time.date().year_month_day();
+    out = WriteDigits(out, date.year, 4);
+    *out++ = '-';
+    out = WriteDigits(out, date.month, 2);
+    *out++ = '-';
+    out = WriteDigits(out, date.day, 2);
+    *out++ = 'T';
+    WriteTimeOfDay(out, time);
+}
 
-private:
-    void Fill(const ptime& time)
-    {
-        const auto date = time.date().year_month_day();
-        const auto timeOfDay = time.time_of_day();
-        char* out = WriteDigits(text.data(), date.year, 4);
-        *out++ = '-';
-        out = WriteDigits(out, date.month, 2);
-        *out++ = '-';
-        out = WriteDigits(out, date.day, 2);
-        *out++ = 'T';
-        out = WriteDigits(out, static_cast<std::uint64_t>(timeOfDay.hours()), 2);
-        *out++ = ':';
-        out = WriteDigits(out, static_cast<std::uint64_t>(timeOfDay.minutes()), 2);
-        *out++ = ':';
-        WriteDigits(out, static_cast<std::uint64_t>(timeOfDay.seconds()), 2);
-    }
-
-    std::int64_t cachedSecond = std::numeric_limits<std::int64_t>::min();
-    std::array<char, DateTimeLength> text{};
-};
-
-thread_local DateTimeTextCache t_dateTime;
+thread_local SecondTextCache<DateTimeLength, WriteDateTime> t_dateTime;
 
 // Local time minus universal time in whole minutes, rounded to the nearest (the two are read one after
 // the other, microseconds apart). None when the universal time is missing or the difference is a day or

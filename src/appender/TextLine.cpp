@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 #include <string_view>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -33,46 +32,21 @@ constexpr std::size_t MaxSeverityLength = 16;
 constexpr std::size_t MaxMiddleLength =
     MaxLineAndThreadLength + CalendarLength + 1 + FractionDigits + 2 + MaxSeverityLength + 4;
 
-// The calendar text of the whole second a thread wrote last. Lines come in time order, mostly many to
-// a second, so the date conversion runs about once per second.
-class CalendarTextCache
+// "2024-Mar-05 14:07:09".
+void WriteCalendar(char* out, const ptime& time)
 {
-public:
-    // The text of `time`'s second, which is `second` seconds after the epoch.
-    const std::array<char, CalendarLength>& TextOf(const ptime& time, std::int64_t second)
-    {
-        if (second != cachedSecond)
-        {
-            Fill(time);
-            cachedSecond = second;
-        }
-        return text;
-    }
+    const auto date = time.date().year_month_day();
+    out = WriteDigits(out, date.year, 4);
+    *out++ = '-';
+    std::memcpy(out, MonthAbbreviation(date.month), 3);
+    out += 3;
+    *out++ = '-';
+    out = WriteDigits(out, date.day, 2);
+    *out++ = ' ';
+    WriteTimeOfDay(out, time);
+}
 
-private:
-    void Fill(const ptime& time)
-    {
-        const auto date = time.date().year_month_day();
-        const auto timeOfDay = time.time_of_day();
-        char* out = WriteDigits(text.data(), date.year, 4);
-        *out++ = '-';
-        std::memcpy(out, MonthAbbreviation(date.month), 3);
-        out += 3;
-        *out++ = '-';
-        out = WriteDigits(out, date.day, 2);
-        *out++ = ' ';
-        out = WriteDigits(out, static_cast<std::uint64_t>(timeOfDay.hours()), 2);
-        *out++ = ':';
-        out = WriteDigits(out, static_cast<std::uint64_t>(timeOfDay.minutes()), 2);
-        *out++ = ':';
-        WriteDigits(out, static_cast<std::uint64_t>(timeOfDay.seconds()), 2);
-    }
-
-    std::int64_t cachedSecond = std::numeric_limits<std::int64_t>::min();
-    std::array<char, CalendarLength> text{};
-};
-
-thread_local CalendarTextCache t_calendar;
+thread_local SecondTextCache<CalendarLength, WriteCalendar> t_calendar;
 
 // The text of to_simple_string for a microsecond ptime, "2024-Mar-05 14:07:09.123456", without a fraction
 // on a whole second.
