@@ -116,7 +116,12 @@ const unsigned char* ThreadQueue::Front() noexcept
 {
     for (;;)
     {
-        if (readPosition < readBlock->committed.load(std::memory_order_acquire))
+        if (readPosition < readCommitted)
+        {
+            return readBlock->Data() + readPosition;
+        }
+        readCommitted = readBlock->committed.load(std::memory_order_acquire);
+        if (readPosition < readCommitted)
         {
             return readBlock->Data() + readPosition;
         }
@@ -126,13 +131,15 @@ const unsigned char* ThreadQueue::Front() noexcept
             return nullptr;
         }
         // The writer committed its last record here before it linked the next block.
-        if (readPosition < readBlock->committed.load(std::memory_order_acquire))
+        readCommitted = readBlock->committed.load(std::memory_order_acquire);
+        if (readPosition < readCommitted)
         {
             return readBlock->Data() + readPosition;
         }
         Recycle(readBlock);
         readBlock = next;
         readPosition = 0;
+        readCommitted = 0;
     }
 }
 

@@ -98,6 +98,9 @@ private:
     // The reader's.
     alignas(64) Block* readBlock = nullptr;
     std::size_t readPosition = 0;
+    // What the reader last saw committed in readBlock: it reads the writer's word again only once it has
+    // caught up, so that a reader that is behind leaves the line the writer writes alone.
+    std::size_t readCommitted = 0;
     std::uint64_t popped = 0;
     // A drained block the reader hands back; taken by the writer with one exchange per block.
     alignas(64) std::atomic<Block*> spare{nullptr};
