@@ -40,22 +40,8 @@ const char* FileNameOf(const char* path)
     return lastSeparator == nullptr ? path : lastSeparator + 1;
 }
 
-// errno as it was when made, again when it goes: looking a format up may allocate.
-class ErrnoKept
-{
-public:
-    ErrnoKept() : kept(errno) {}
-    ~ErrnoKept() { errno = kept; }
-    ErrnoKept(const ErrnoKept&) = delete;
-    ErrnoKept& operator=(const ErrnoKept&) = delete;
-
-private:
-    const int kept;
-};
-
 const ParsedFormat* FindFormat(const char* fmt)
 {
-    const ErrnoKept errnoKept;
     return fmt != nullptr ? ProcessFormats().Find(fmt) : nullptr;
 }
 

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "ErrnoKept.h"
+
 namespace ozr::logging
 {
 
@@ -75,8 +77,10 @@ const ParsedFormat* FormatCache::Find(const char* format)
 
 // Parses the format and puts it in the first free slot of its run, unless another thread put the same
 // address there first.
+// Leaves errno as it was: the caller may still have to capture it for %m.
 const ParsedFormat* FormatCache::Insert(const char* format)
 {
+    const ErrnoKept errnoKept;
     if (strnlen(format, MaxFormatLength + 1) > MaxFormatLength)
     {
         return nullptr;

@@ -37,6 +37,7 @@ public:
     // formatted by vsnprintf as it is: the format is not capturable, longer than MaxFormatLength, its
     // address holds another content, or the slots of its address are all taken. Any thread; a hit takes
     // no lock and writes no shared memory; a miss allocates the entry (std::bad_alloc passes through).
+    // Leaves errno as it was.
     const ParsedFormat* Find(const char* format);
 
 private:
