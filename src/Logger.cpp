@@ -64,17 +64,22 @@ void Logger::Log(std::shared_ptr<Message const> message)
     Queue(std::move(message), true);
 }
 
-void Logger::LogQueuedRecord(std::shared_ptr<Message const> message)
+bool Logger::LogQueuedRecord(std::shared_ptr<Message const> message, bool startDelivery)
 {
-    Queue(std::move(message), false);
+    return Queue(std::move(message), false, startDelivery);
 }
 
-void Logger::Queue(std::shared_ptr<Message const> message, bool bounded)
+void Logger::StartDelivery()
+{
+    DispatchDelivery();
+}
+
+bool Logger::Queue(std::shared_ptr<Message const> message, bool bounded, bool startDelivery)
 {
     if (strand.running_in_this_thread())
     {
         Deliver(std::move(message));
-        return;
+        return false;
     }
     bool dispatchDelivery = false;
     bool dropped = false;
@@ -103,10 +108,11 @@ void Logger::Queue(std::shared_ptr<Message const> message, bool bounded)
     {
         AddTo(g_loggingCounters.queueDropped);
     }
-    else if (dispatchDelivery)
+    else if (dispatchDelivery && startDelivery)
     {
         DispatchDelivery();
     }
+    return dispatchDelivery && !startDelivery;
 }
 
 // The predecessor's flush covers everything it was given, since nothing reaches its queue once it

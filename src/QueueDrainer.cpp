@@ -224,7 +224,26 @@ std::size_t QueueDrainer::Drain(std::size_t limit, bool upToSnapshot)
         earliestQueue->Pop(earliest->Size());
         ++delivered;
     }
+    EndBatch();
     return delivered;
+}
+
+void QueueDrainer::EndBatch()
+{
+    const std::shared_ptr<Logger> logger = std::move(batchLogger);
+    const bool needsStart = std::exchange(batchNeedsStart, false);
+    batchSize = 0;
+    if (needsStart)
+    {
+        try
+        {
+            logger->StartDelivery();
+        }
+        catch (...)
+        {
+            AddTo(g_loggingCounters.workerExceptions);
+        }
+    }
 }
 
 void QueueDrainer::RefreshQueues()
@@ -258,6 +277,11 @@ void QueueDrainer::Deliver(const QueuedRecord& record)
     {
         return;
     }
+    if (logger != batchLogger.get() || batchSize == MaxBatch)
+    {
+        EndBatch();
+        batchLogger = logger->shared_from_this();
+    }
     try
     {
         std::shared_ptr<Message> message = RecordPool::Acquire();
@@ -272,7 +296,8 @@ void QueueDrainer::Deliver(const QueuedRecord& record)
         message->line = record.line;
         message->threadId = record.threadId;
         message->zone = record.zone->Key() ? record.zone->Key()->c_str() : nullptr;
-        logger->LogQueuedRecord(std::move(message));
+        batchNeedsStart = logger->LogQueuedRecord(std::move(message), false) || batchNeedsStart;
+        ++batchSize;
     }
     catch (...)
     {

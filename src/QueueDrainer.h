@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include <boost/asio/io_context.hpp>
@@ -14,11 +15,13 @@
 namespace ozr::logging
 {
 
+class Logger;
 struct QueuedRecord;
 
 // Takes the records of every thread's queue (ThreadQueues.h), oldest first, makes each one's Message
 // (formatting its text here when its thread only captured the arguments) and logs it to its zone's
-// logger, on the thread that runs the context.
+// logger, on the thread that runs the context: consecutive records of one logger reach its strand
+// together.
 //
 // While records come, the drainer takes them in passes of a bounded size, yielding to the context's other
 // tasks between passes. When none came for a quiet interval it polls less and less often, then sleeps
@@ -62,6 +65,7 @@ private:
     void RefreshQueues();
     void FreeDrainedRetiredQueues();
     void Deliver(const QueuedRecord& record);
+    void EndBatch();
 
     boost::asio::io_context& ioContext;
     boost::asio::steady_timer timer;
@@ -73,6 +77,14 @@ private:
     std::vector<std::uint64_t> snapshot;  // each queue's published count when DrainAll began
     std::uint64_t queuesVersion = 0;
     std::uint64_t wakeCount = 0;
+    // The run of consecutive records for one logger queued so far without starting its delivery: a
+    // drain hands them to the logger's strand in one task, at most MaxBatch at a time, and always
+    // before it returns. Records of one logger only, so lines of several zones keep their order on a
+    // shared output.
+    static constexpr std::size_t MaxBatch = 256;
+    std::shared_ptr<Logger> batchLogger;
+    std::size_t batchSize = 0;
+    bool batchNeedsStart = false;
 };
 
 }  // namespace ozr::logging

@@ -70,8 +70,12 @@ public:
 
     void Log(std::shared_ptr<Message const> message) override OZR_EXCLUDES(queueMutex);
     // Log for a message whose memory was already bounded on its way here (a thread's queue of log
-    // calls): it is queued whatever the queue bound.
-    void LogQueuedRecord(std::shared_ptr<Message const> message) OZR_EXCLUDES(queueMutex);
+    // calls): it is queued whatever the queue bound. With `startDelivery` false, a batch of such
+    // messages is queued first: true then asks the caller to call StartDelivery once the batch is
+    // queued, which hands it to the strand in one task.
+    bool LogQueuedRecord(std::shared_ptr<Message const> message, bool startDelivery = true)
+        OZR_EXCLUDES(queueMutex);
+    void StartDelivery();
     void SetVerbosity(Severity verbosity) override OZR_EXCLUDES(mutex);
     Severity GetVerbosity() const override;
     void Shutdown() override OZR_EXCLUDES(mutex);
@@ -90,7 +94,9 @@ public:
     void TakeOverFrom(Logger& predecessor) OZR_EXCLUDES(queueMutex);
 
 private:
-    void Queue(std::shared_ptr<Message const> message, bool bounded) OZR_EXCLUDES(queueMutex);
+    // True when the delivery task must start and `startDelivery` left that to the caller.
+    bool Queue(std::shared_ptr<Message const> message, bool bounded, bool startDelivery = true)
+        OZR_EXCLUDES(queueMutex);
     void ForwardTo(std::shared_ptr<Logger> successor) OZR_EXCLUDES(queueMutex);
     void EndHold() OZR_EXCLUDES(queueMutex);
     void ApplyWatchedVerbosity(Severity level);
