@@ -1,11 +1,12 @@
 // The same measurements for this library and for general-purpose logging libraries, in one run: a
-// rejected call (from one thread, and from two threads at once: the time per call on each); an accepted
-// call on the calling thread (median, 99th and 99.9th percentile while the library's worker is busy, and
-// median and 99th percentile with two threads logging at once); and N messages end to end to a file and the
-// console, until the library has written them all, from 1 and 2 threads with the console in a file, and from
-// 1 thread with the console on a pipe that another process drains. Each measurement runs in a child process
-// of its own, so that its peak resident size is its own. The CPU time that the process spends off the calling
-// threads (the library's worker) is given per message.
+// rejected call (from one thread, and from two threads at once: the time per call on each, the fastest of
+// three rounds); an accepted call on the calling thread (median, 99th and 99.9th percentile while the
+// library's worker is busy, and median and 99th percentile with two threads logging at once); and N
+// messages end to end to a file and the console, until the library has written them all, from 1 and 2
+// threads with the console in a file, and from 1 thread with the console on a pipe that another process
+// drains. Each measurement runs in a child process of its own, so that its peak resident size is its own.
+// The CPU time that the process spends off the calling threads (the library's worker) is given per
+// message.
 //
 // Usage: bench_PeerComparison [messages, default 1000000] [only the libraries whose name starts so]
 
@@ -33,6 +34,7 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 constexpr int RejectedCallCount = 5000000;
+constexpr int RejectedRounds = 3;
 constexpr int TimedCallCount = 200000;
 constexpr const char* Marker = "of the comparison";
 
@@ -225,6 +227,18 @@ double TimeRejectedCalls(ozr::bench::Peer& peer, int threads)
     return Nanoseconds(start, end) / RejectedCallCount;
 }
 
+// The fastest of RejectedRounds rounds: a round takes a few milliseconds for the fastest libraries, so
+// one preemption on a shared machine can double a single round.
+double FastestRejectedCalls(ozr::bench::Peer& peer, int threads)
+{
+    double fastest = TimeRejectedCalls(peer, threads);
+    for (int round = 1; round < RejectedRounds; ++round)
+    {
+        fastest = std::min(fastest, TimeRejectedCalls(peer, threads));
+    }
+    return fastest;
+}
+
 // The time of each accepted call on `threads` threads logging at once, all samples together.
 std::vector<double> TimeAcceptedCalls(ozr::bench::Peer& peer, int threads)
 {
@@ -388,8 +402,8 @@ int main(int argc, char* argv[])
             [&]
             {
                 Figures figures;
-                figures.rejectedNanoseconds = TimeRejectedCalls(*peer, 1);
-                figures.rejectedTwoThreadsNanoseconds = TimeRejectedCalls(*peer, 2);
+                figures.rejectedNanoseconds = FastestRejectedCalls(*peer, 1);
+                figures.rejectedTwoThreadsNanoseconds = FastestRejectedCalls(*peer, 2);
                 return figures;
             });
         const Figures accepted = InChild([&] { return TimeAcceptedCalls(*peer); });
