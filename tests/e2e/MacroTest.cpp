@@ -69,6 +69,11 @@ TEST_F(MacroTest, FillInPositionAndThreadEvaluateOnceAndCompileOutCallsBelowTheF
     OZR_LOG_MESSAGE("Net", "message");
     OZR_LOG_INFO("Net", "up");
     OZR_LOG("Net", Severity::Info, "generic %d", Counted(2));
+    WriteZoneSettings("Quiet", "[OZRLogging]\nLogLevel=Warning\n");
+    for (const char* zone : {"Quiet", "Net", "Quiet", "Net"})  // one site, two zones of their own verbosity
+    {
+        OZR_LOG_INFO(zone, "info to %s", zone);
+    }
     char changing[8] = "%d";  // one site whose format's characters change between its calls
     for (int call = 1; call <= 2; ++call)
     {
@@ -79,11 +84,13 @@ TEST_F(MacroTest, FillInPositionAndThreadEvaluateOnceAndCompileOutCallsBelowTheF
     Severity trace = Severity::Trace;
     OZR_LOG(CountedZone(), trace, "below the floor %d", Counted(4));
     ShutdownLogging("Net");
+    ShutdownLogging("Quiet");
 
     EXPECT_EQ(g_evaluations, 4) << "zone and argument of the error, the condition, the generic argument";
     const auto lines = ReadLines(LogFile("Net"));
-    EXPECT_EQ(Texts(lines), (std::vector<std::string>{"error 1", "print", "warning text", "message", "up",
-                                                      "generic 2", "1", "<2>"}));
+    EXPECT_EQ(Texts(lines),
+              (std::vector<std::string>{"error 1", "print", "warning text", "message", "up", "generic 2",
+                                        "info to Net", "info to Net", "1", "<2>"}));
     ASSERT_FALSE(lines.empty());
     const auto threadId = static_cast<unsigned long>(syscall(SYS_gettid));
     EXPECT_EQ(CurrentThreadId(), threadId);

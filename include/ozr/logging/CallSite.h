@@ -36,14 +36,15 @@ constexpr bool IsFixedText = std::is_array_v<std::remove_reference_t<FormatExpre
 }  // namespace detail
 
 // What one OZR_LOG call site remembers, so that a call costs as little as its zone and its format allow:
-// - of its zone: the zone text it was last called with, that zone's entry and its published state, so
-//   that a call the zone's verbosity rejects costs a few loads and compares, without a call. Written by
-//   whichever thread finds it out of date; a version that is odd while it is written lets readers see a
-//   consistent set or none.
+// - of its zone: the zone text of its first call that found the zone, that zone's entry and its state
+//   word, and the names epoch in which that binding was last confirmed. So a call the zone's verbosity
+//   rejects costs five loads and three compares, inline. The binding is made once and never changes, so
+//   readers need no version; a site called with another zone text, or whose text came to name another
+//   zone, takes the registry's way for those calls.
 // - of its first accepted call: the source file's name and, for a format whose characters cannot change,
-//   its parsed form, so that later calls neither search the file path nor look the format up. Written
-//   once, by the thread that wins the right to; never changed after.
-// Constant-initialised: a static of the call site.
+//   its parsed form, so that later calls neither search the file path nor look the format up.
+// Each set is written once, by the thread that claims it; the epoch is written by whichever thread
+// confirms the binding in a later epoch. Constant-initialised: a static of the call site.
 class CallSite
 {
 public:
@@ -53,43 +54,34 @@ public:
 
     bool Rejects(const char* zone, Severity severity) const noexcept
     {
-        const std::atomic<std::uint64_t>* const cachedState = CurrentState(zone);
-        return cachedState != nullptr &&
-               detail::StateRejects(cachedState->load(std::memory_order_acquire), severity);
+        return BoundTo(zone) && detail::StateRejects(boundState->load(std::memory_order_acquire), severity);
     }
 
-    // The entry remembered for `zone` while the names epoch still holds it; null otherwise.
-    const void* CurrentEntry(const char* zone) const noexcept
-    {
-        const std::uint64_t before = version.load(std::memory_order_acquire);
-        const void* const cachedEntry = entry.load(std::memory_order_relaxed);
-        return StillValid(before, zone) ? cachedEntry : nullptr;
-    }
+    // The entry bound to `zone` while the names epoch still confirms it; null otherwise.
+    const void* CurrentEntry(const char* zone) const noexcept { return BoundTo(zone) ? boundEntry : nullptr; }
 
-    // Remembers `zone`, its entry and its state word as valid in `namesEpoch`; does nothing while another
-    // thread writes.
-    void Remember(const char* newZone, const void* newEntry, const std::atomic<std::uint64_t>& newState,
+    // Binds the site to `zone`, its entry and its state word, found in `namesEpoch` (read before the zone
+    // was looked up); or confirms the binding in that epoch when it is this one. Does nothing otherwise.
+    void Remember(const char* zone, const void* entry, const std::atomic<std::uint64_t>& state,
                   std::uint64_t namesEpoch) noexcept
     {
-        std::uint64_t current = version.load(std::memory_order_acquire);
-        if (current != 0 && zone.load(std::memory_order_relaxed) == newZone &&
-            entry.load(std::memory_order_relaxed) == newEntry &&
-            state.load(std::memory_order_relaxed) == &newState &&
-            epoch.load(std::memory_order_relaxed) == namesEpoch)
+        if (boundZone.load(std::memory_order_acquire) != nullptr)
         {
-            return;  // up to date: no write to a line that other threads read
-        }
-        if ((current & 1) != 0 ||
-            !version.compare_exchange_strong(current, current + 1, std::memory_order_acquire))
-        {
+            if (boundZone.load(std::memory_order_relaxed) == KeyOf(zone) && boundEntry == entry &&
+                epoch.load(std::memory_order_relaxed) != namesEpoch)
+            {
+                epoch.store(namesEpoch, std::memory_order_relaxed);
+            }
             return;
         }
-        std::atomic_thread_fence(std::memory_order_release);
-        zone.store(newZone, std::memory_order_relaxed);
-        entry.store(newEntry, std::memory_order_relaxed);
-        state.store(&newState, std::memory_order_relaxed);
+        if (zoneClaimed.exchange(true, std::memory_order_acquire))
+        {
+            return;  // another thread binds it
+        }
+        boundEntry = entry;
+        boundState = &state;
         epoch.store(namesEpoch, std::memory_order_relaxed);
-        version.store(current + 2, std::memory_order_release);
+        boundZone.store(KeyOf(zone), std::memory_order_release);
     }
 
     // What the site's first accepted call found out. `parsedFormat` is the library's parsed form of
@@ -129,29 +121,26 @@ private:
     static constexpr unsigned char FactsBeingWritten = 1;
     static constexpr unsigned char FactsReady = 2;
 
-    const std::atomic<std::uint64_t>* CurrentState(const char* zone) const noexcept
+    // The zone text as the binding keeps it: a null text (the default zone) as an address of the class's
+    // own, so that null can mean "not bound".
+    static const char* KeyOf(const char* zone) noexcept { return zone != nullptr ? zone : &nullZoneKey; }
+    static constexpr char nullZoneKey = '\0';
+
+    // Bound to `zone`, and confirmed in the current names epoch. An epoch stored late by a thread that
+    // read it earlier only ever lags behind: the check then fails and the next call confirms again.
+    bool BoundTo(const char* zone) const noexcept
     {
-        const std::uint64_t before = version.load(std::memory_order_acquire);
-        const std::atomic<std::uint64_t>* const cachedState = state.load(std::memory_order_relaxed);
-        return StillValid(before, zone) ? cachedState : nullptr;
+        return boundZone.load(std::memory_order_acquire) == KeyOf(zone) &&
+               epoch.load(std::memory_order_relaxed) ==
+                   detail::zoneNamesEpoch.load(std::memory_order_acquire);
     }
 
-    // After relaxed loads that followed reading `before`: they form one consistent set, for `zone`, in
-    // the current names epoch.
-    bool StillValid(std::uint64_t before, const char* zone) const noexcept
-    {
-        const char* const cachedZone = this->zone.load(std::memory_order_relaxed);
-        const std::uint64_t cachedEpoch = epoch.load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
-        return before != 0 && (before & 1) == 0 && version.load(std::memory_order_relaxed) == before &&
-               cachedZone == zone && cachedEpoch == detail::zoneNamesEpoch.load(std::memory_order_acquire);
-    }
-
-    std::atomic<std::uint64_t> version{0};
-    std::atomic<const char*> zone{nullptr};
-    std::atomic<const void*> entry{nullptr};
-    std::atomic<const std::atomic<std::uint64_t>*> state{nullptr};
+    // Published by boundZone's release store, after the two below.
+    std::atomic<const char*> boundZone{nullptr};
+    const void* boundEntry = nullptr;
+    const std::atomic<std::uint64_t>* boundState = nullptr;
     std::atomic<std::uint64_t> epoch{0};
+    std::atomic<bool> zoneClaimed{false};
     bool fixedFormat = false;
     std::atomic<unsigned char> factsState{FactsNone};
     Facts facts{};
