@@ -172,8 +172,10 @@ TEST_F(SyslogStreamTest, SendsTheRfc5424LayoutOverUdpWhenTheSettingsAskForIt)
     const auto datagram = collector.Receive();
     ASSERT_TRUE(datagram);
     EXPECT_THAT(*datagram, StartsWith("<131>1 "));
-    EXPECT_THAT(*datagram, ::testing::HasSubstr(" Net " + std::to_string(getpid()) +
-                                                " - - Link.cpp(7): (TID 0x000000000000002A) structured"));
+    EXPECT_THAT(*datagram,
+                ::testing::HasSubstr(" " + std::to_string(getpid()) +
+                                     R"( Net [ozr@32473 file="Link.cpp" line="7" tid="0x000000000000002A"] )"
+                                     "\xEF\xBB\xBFstructured"));
 }
 
 // A transport the settings do not name sends nothing rather than falling back to UDP.

@@ -145,8 +145,9 @@ TEST_F(StreamSenderTest, SendsTheRfc5424LayoutWhenAskedTo)
     const auto records = collector.WaitForRecords(1);
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].rfind("<131>1 2024-03-05T14:07:09.123456Z ", 0), 0u) << records[0];
-    EXPECT_NE(records[0].find(" Net " + std::to_string(getpid()) +
-                              " - - main.src(42): (TID 0x0000000000000A7C) structured"),
+    EXPECT_NE(records[0].find(" " + std::to_string(getpid()) +
+                              R"( Net [ozr@32473 file="main.src" line="42" tid="0x0000000000000A7C"] )"
+                              "\xEF\xBB\xBFstructured"),
               std::string::npos)
         << records[0];
 }
