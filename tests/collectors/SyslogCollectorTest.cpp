@@ -206,7 +206,12 @@ protected:
         config = Replace(config, "@WORK_DIR@", work.string());
         config = Replace(config, "@OUTPUT@", output.string());
         ozr::testing::WriteFile(work / "collector.conf", config);
+        RunCollector(streams);
+    }
 
+    // Runs the daemon with the configuration written last, on the same ports; the log is the latest run's.
+    void RunCollector(bool streams)
+    {
         std::vector<std::string> arguments = command;
         const auto daemon = GetParam().arguments(packageRoot, work);
         arguments.insert(arguments.end(), daemon.begin(), daemon.end());
@@ -443,6 +448,79 @@ TEST_P(SyslogCollectorTest, ParsesRecordsReceivedOverTcpAndOverTls)
                                "2024-03-05T09:07:03.250000+01:00", found->first}));
         sent.erase(found);
     }
+}
+
+// 100,000 numbered records through the entry points on TCP while the collector is stopped (SIGTERM) and
+// started again twice: each arrives at least once, and the records written twice are no more than those
+// counted as resent. What a collector's kernel acknowledged but the daemon had not read when it ended is
+// written again on the next connection.
+TEST_P(SyslogCollectorTest, RecordsOverTcpArriveAcrossTwoRestartsOfTheCollector)
+{
+    ASSERT_NO_FATAL_FAILURE(StartCollector(GetParam().streamConfigTemplate, true));
+    WriteZoneSettings("Gateway", "[OZRLogging]\nLogLevel=Trace\n");
+    ozr::testing::WriteFile(
+        config / "syslog.ini",
+        "[Syslog]\nAddress=127.0.0.1\nPort=" + std::to_string(tcpPort) + "\nTransport=TCP\nFormat=RFC5424\n");
+    constexpr int records = 100000;
+    // The console's copy of each message goes to a file.
+    auto capture = std::make_unique<ozr::testing::StdoutCapture>(root / "stdout.txt");
+    InitialiseLogging("Gateway");
+    const LoggingStatistics before = GetLoggingStatistics();
+    // Stopped and started again while records flow: once the collector has written a fifth of them, and
+    // again at three fifths.
+    std::thread restarts(
+        [&]
+        {
+            for (const std::size_t written : {records / 5, 3 * records / 5})
+            {
+                collector->WaitUntil([&] { return SplitLines(ReadFile(output)).size() >= written; },
+                                     std::chrono::seconds(30));
+                collector->Stop();
+                RunCollector(true);
+            }
+        });
+    for (int number = 0; number < records; ++number)
+    {
+        LogThroughEntryPoints("Gateway", Severity::Info, 7, "record " + std::to_string(number));
+        if (number % 1000 == 999)
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    restarts.join();
+
+    // How often each record arrived, and how many arrived in all, once all have or after a minute.
+    std::vector<int> arrivals(records, 0);
+    std::size_t arrived = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::count(arrivals.begin(), arrivals.end(), 0) != 0 &&
+           std::chrono::steady_clock::now() < deadline)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::fill(arrivals.begin(), arrivals.end(), 0);
+        arrived = 0;
+        for (const auto& line : SplitLines(ReadFile(output)))
+        {
+            const auto fields = SplitFields(line, 10);
+            if (fields && fields->at(10).rfind("record ", 0) == 0)
+            {
+                ++arrivals.at(static_cast<std::size_t>(std::stoi(fields->at(10).substr(7))));
+                ++arrived;
+            }
+        }
+    }
+    ShutdownLogging("Gateway");
+    capture.reset();
+    const LoggingStatistics after = GetLoggingStatistics();
+
+    const auto missing = std::count(arrivals.begin(), arrivals.end(), 0);
+    EXPECT_EQ(missing, 0) << "the first: "
+                          << std::find(arrivals.begin(), arrivals.end(), 0) - arrivals.begin();
+    const std::size_t duplicates = arrived - static_cast<std::size_t>(records - missing);
+    const std::uint64_t resent = after.syslogRecordsResent - before.syslogRecordsResent;
+    EXPECT_LE(duplicates, resent) << "records arrived twice, and written again";
+    EXPECT_EQ(after.syslogDatagramsSent - before.syslogDatagramsSent, static_cast<std::uint64_t>(records));
+    EXPECT_EQ(after.syslogMessagesDropped - before.syslogMessagesDropped, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
