@@ -318,8 +318,7 @@ TEST_P(SyslogCollectorTest, ParsesHostProgramFacilitySeverityAndMessageOfEveryKi
     const std::string host = ExpectedHost();
     WriteZoneSettings("Gateway", "[OZRLogging]\nLogLevel=Trace\n");
     WriteZoneSettings(application, "[OZRLogging]\nLogLevel=Trace\n");
-    ozr::testing::WriteFile(config / "syslog.ini",
-                            "[Syslog]\nAddress=127.0.0.1\nPort=" + std::to_string(port) + "\n");
+    WriteSyslogSettings("127.0.0.1", port);
 
     std::vector<Expected> expected;
     InitialiseLogging("Gateway");
@@ -458,9 +457,7 @@ TEST_P(SyslogCollectorTest, RecordsOverTcpArriveAcrossTwoRestartsOfTheCollector)
 {
     ASSERT_NO_FATAL_FAILURE(StartCollector(GetParam().streamConfigTemplate, true));
     WriteZoneSettings("Gateway", "[OZRLogging]\nLogLevel=Trace\n");
-    ozr::testing::WriteFile(
-        config / "syslog.ini",
-        "[Syslog]\nAddress=127.0.0.1\nPort=" + std::to_string(tcpPort) + "\nTransport=TCP\nFormat=RFC5424\n");
+    WriteSyslogSettings("127.0.0.1", tcpPort, "Transport=TCP\nFormat=RFC5424\n");
     constexpr int records = 100000;
     // The console's copy of each message goes to a file.
     auto capture = std::make_unique<ozr::testing::StdoutCapture>(root / "stdout.txt");

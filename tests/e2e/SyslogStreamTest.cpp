@@ -52,13 +52,6 @@ double SecondsTaken(const std::function<void()>& call)
 class SyslogStreamTest : public ozr::testing::Scenario
 {
 protected:
-    void WriteSyslogSettings(const std::string& address, std::uint16_t port,
-                             const std::string& more = "") const
-    {
-        ozr::testing::WriteFile(config / "syslog.ini", "[Syslog]\nAddress=" + address +
-                                                           "\nPort=" + std::to_string(port) + "\n" + more);
-    }
-
     static void Log(const std::string& text)
     {
         ToLog("Net", Severity::Error, "/src/Link.cpp", 7, 0x2A, "%s", text.c_str());
