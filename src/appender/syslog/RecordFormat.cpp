@@ -33,6 +33,16 @@ constexpr std::size_t g_maxMessageIdField = 32;
 // longest the element still leaves room for the text within MaxRfc5424DatagramSize.
 constexpr std::size_t g_maxFileValue = 128;
 constexpr char g_byteOrderMark[] = "\xEF\xBB\xBF";
+// The cut of a record too long always falls within its text: the header and the structured data, at
+// their longest ("<191>1 ", a time of 32 bytes, the fields and their spaces), leave room for the space,
+// the mark, a character backed off and "...".
+constexpr std::size_t g_longestHeaderAndStructuredData =
+    7 + 32 + 1 + g_maxHostNameField + 1 + g_maxAppNameField + 1 + g_maxProcessIdField + 1 +
+    g_maxMessageIdField + 1 + sizeof "[" + sizeof StructuredDataId +
+    sizeof " file=\"\" line=\"4294967295\" tid=\"0x0123456789ABCDEF\"]" + g_maxFileValue;
+static_assert(g_longestHeaderAndStructuredData + 1 + sizeof g_byteOrderMark + 3 + sizeof g_truncationMark <
+                  MaxRfc5424DatagramSize,
+              "a datagram leaves room for the text");
 
 void AppendPriority(std::string& out, Severity severity)
 {
