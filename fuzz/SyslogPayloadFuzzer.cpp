@@ -1,6 +1,6 @@
-// Any text, zone, source file and record fields: the payload in the BSD layout is at most 1024 bytes, and
-// the record in the RFC 5424 layout at most 2048; each is its header laid out field by field, followed by
-// the text, cut with "..." when too long.
+// Any text, zone, source file and record fields: the payload in the BSD layout is at most 1024 bytes, its
+// header laid out field by field, followed by the text, cut with "..." when too long; the record in the
+// RFC 5424 layout, in a datagram, is at most 1024 bytes, its header, structured data and text well formed.
 
 #include <cstddef>
 #include <cstdint>
@@ -74,9 +74,49 @@ std::string Expected(const Message& message, const std::string& host)
     return payload;
 }
 
-// The RFC 5424 record laid out independently of the appender's code: the local time with its offset from
-// UTC (Z for none, or for one of a day or more, with the UTC time), header fields of printable ASCII.
-std::string ExpectedRfc5424(const Message& message, const std::string& host)
+// Whether `text` is well-formed UTF-8, decoded code point by code point (independently of the library's
+// table of lead bytes): no stray or missing continuation byte, no overlong form, no surrogate, nothing
+// past U+10FFFF.
+bool IsWellFormedUtf8(std::string_view text)
+{
+    for (std::size_t index = 0; index < text.size();)
+    {
+        const auto lead = static_cast<unsigned char>(text[index]);
+        const std::size_t length = lead < 0x80       ? 1
+                                   : lead >> 5 == 6  ? 2
+                                   : lead >> 4 == 14 ? 3
+                                   : lead >> 3 == 30 ? 4
+                                                     : 0;
+        if (length == 0 || index + length > text.size())
+        {
+            return false;
+        }
+        std::uint32_t point = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t next = 1; next < length; ++next)
+        {
+            const auto byte = static_cast<unsigned char>(text[index + next]);
+            if (byte >> 6 != 2)
+            {
+                return false;
+            }
+            point = point << 6 | (byte & 0x3F);
+        }
+        constexpr std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (point < smallest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
+        {
+            return false;
+        }
+        index += length;
+    }
+    return true;
+}
+
+// The RFC 5424 record checked against a layout made independently of the appender's code: the header
+// (the local time with its offset from UTC, Z for none or for one of a day or more, with the UTC time;
+// fields of printable ASCII; the zone as MSGID), the structured data (the file name unescaped is UTF-8,
+// and is the file name itself when that is UTF-8 and fits), then the BOM and a text that is UTF-8 and,
+// when the text logged is UTF-8, the text itself or, cut with "...", a prefix of it.
+bool CheckRfc5424(const std::string& record, const Message& message, const std::string& host)
 {
     static constexpr unsigned codes[] = {3, 5, 4, 6, 6, 7};
     const auto index = static_cast<unsigned>(message.severity);
@@ -109,17 +149,59 @@ std::string ExpectedRfc5424(const Message& message, const std::string& host)
         }
         return value.empty() ? std::string("-") : value;
     };
-    char position[64];
-    std::snprintf(position, sizeof position, "(%u): (TID 0x%016llX) ", message.line,
-                  static_cast<unsigned long long>(message.threadId));
-    std::string record = header + field(host, 255) + " " +
-                         field(message.zone && *message.zone ? message.zone : "fuzz-app", 48) + " " +
-                         std::to_string(getpid()) + " - - " + message.file + position + message.text;
-    if (record.size() > 2048)
+    const std::string start = header + field(host, 255) + " fuzz-app " + std::to_string(getpid()) + " " +
+                              field(message.zone ? message.zone : "", 32) + " [ozr@32473 file=\"";
+    if (record.size() > 1024 || record.compare(0, start.size(), start) != 0)
     {
-        record = record.substr(0, 2045) + "...";
+        return false;
     }
-    return record;
+    std::size_t at = start.size();
+    std::string file;
+    for (; at < record.size() && record[at] != '"'; ++at)
+    {
+        if (record[at] == '\\')
+        {
+            ++at;
+            if (at == record.size() || (record[at] != '"' && record[at] != '\\' && record[at] != ']'))
+            {
+                return false;
+            }
+        }
+        else if (record[at] == ']')
+        {
+            return false;
+        }
+        file += record[at];
+    }
+    if (!IsWellFormedUtf8(file) || at - start.size() > 128 ||
+        (IsWellFormedUtf8(message.file) && file != message.file &&
+         file.substr(file.size() - std::min<std::size_t>(3, file.size())) != "..."))
+    {
+        return false;
+    }
+    char position[80];
+    std::snprintf(position, sizeof position, "\" line=\"%u\" tid=\"0x%016llX\"]", message.line,
+                  static_cast<unsigned long long>(message.threadId));
+    if (record.compare(at, std::strlen(position), position) != 0)
+    {
+        return false;
+    }
+    at += std::strlen(position);
+    if (message.text.empty())
+    {
+        return at == record.size();
+    }
+    if (record.compare(at, 4, " \xEF\xBB\xBF") != 0)
+    {
+        return false;
+    }
+    const std::string text = record.substr(at + 4);
+    if (!IsWellFormedUtf8(text) || !IsWellFormedUtf8(message.text) || text == message.text)
+    {
+        return IsWellFormedUtf8(text);
+    }
+    return record.size() > 1024 - 7 && text.size() >= 3 && text.substr(text.size() - 3) == "..." &&
+           message.text.compare(0, text.size() - 3, text, 0, text.size() - 3) == 0;
 }
 
 }  // namespace
@@ -160,8 +242,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         std::abort();
     }
-    const std::string record = rfc5424Appender.FormatLogMessage(message);
-    if (record.size() > 2048 || record != ExpectedRfc5424(message, host))
+    if (!CheckRfc5424(rfc5424Appender.FormatLogMessage(message), message, host))
     {
         std::abort();
     }

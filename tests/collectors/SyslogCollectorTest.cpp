@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -49,11 +50,12 @@ struct Parsed
     std::string message;
 };
 
-std::optional<Parsed> ParseLine(const std::string& line)
+// The first `count` fields of a collector's line, then the rest: the message, which may hold '|'.
+std::optional<std::vector<std::string>> SplitFields(const std::string& line, std::size_t count)
 {
     std::vector<std::string> fields;
     std::string::size_type start = 0;
-    for (int i = 0; i < 5; ++i)
+    for (std::size_t i = 0; i < count; ++i)
     {
         const auto bar = line.find('|', start);
         if (bar == std::string::npos)
@@ -63,7 +65,19 @@ std::optional<Parsed> ParseLine(const std::string& line)
         fields.push_back(line.substr(start, bar - start));
         start = bar + 1;
     }
-    return Parsed{fields[0], fields[1], fields[2], fields[3], fields[4], line.substr(start)};
+    fields.push_back(line.substr(start));
+    return fields;
+}
+
+std::optional<Parsed> ParseLine(const std::string& line)
+{
+    const auto fields = SplitFields(line, 5);
+    if (!fields)
+    {
+        return std::nullopt;
+    }
+    const auto& f = *fields;
+    return Parsed{f[0], f[1], f[2], f[3], f[4], f[5]};
 }
 
 // What the collector should have parsed from one logged message; an empty date is not checked.
@@ -83,8 +97,8 @@ struct Collector
     fs::path libraryDirectory;  // relative to the unpacked root; LD_LIBRARY_PATH
     std::string configTemplate;
     std::string streamConfigTemplate;
-    // How its TCP listener tells records apart; its TLS listener reads RFC 6587 octet counting.
-    appender::syslog::Framing tcpFraming;
+    // What it writes for the nil MSGID ("-") of the default zone.
+    std::string nilMessageId;
     std::vector<std::string> (*arguments)(const fs::path& root, const fs::path& work);
 };
 
@@ -192,7 +206,12 @@ protected:
         config = Replace(config, "@WORK_DIR@", work.string());
         config = Replace(config, "@OUTPUT@", output.string());
         ozr::testing::WriteFile(work / "collector.conf", config);
+        RunCollector(streams);
+    }
 
+    // Runs the daemon with the configuration written last, on the same ports; the log is the latest run's.
+    void RunCollector(bool streams)
+    {
         std::vector<std::string> arguments = command;
         const auto daemon = GetParam().arguments(packageRoot, work);
         arguments.insert(arguments.end(), daemon.begin(), daemon.end());
@@ -256,14 +275,17 @@ protected:
     }
 
     // Through the syslog appender alone, on a stream: returns once the collector has acknowledged the
-    // record, or after ten seconds.
-    void SendOnStream(const appender::syslog::Config& settings, const Message& message)
+    // records, or after ten seconds.
+    void SendOnStream(const appender::syslog::Config& settings, const std::vector<Message>& messages)
     {
         boost::asio::io_context ioContext;
         const auto appender =
             std::make_shared<appender::syslog::Appender>(ioContext, applicationInfo, settings);
         bool flushed = false;
-        appender->Log(std::make_shared<const Message>(message));
+        for (const auto& message : messages)
+        {
+            appender->Log(std::make_shared<const Message>(message));
+        }
         appender->Flush(std::shared_ptr<void>(nullptr, [&flushed](void*) { flushed = true; }));
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (!flushed && std::chrono::steady_clock::now() < deadline)
@@ -296,8 +318,7 @@ TEST_P(SyslogCollectorTest, ParsesHostProgramFacilitySeverityAndMessageOfEveryKi
     const std::string host = ExpectedHost();
     WriteZoneSettings("Gateway", "[OZRLogging]\nLogLevel=Trace\n");
     WriteZoneSettings(application, "[OZRLogging]\nLogLevel=Trace\n");
-    ozr::testing::WriteFile(config / "syslog.ini",
-                            "[Syslog]\nAddress=127.0.0.1\nPort=" + std::to_string(port) + "\n");
+    WriteSyslogSettings("127.0.0.1", port);
 
     std::vector<Expected> expected;
     InitialiseLogging("Gateway");
@@ -361,63 +382,150 @@ TEST_P(SyslogCollectorTest, ParsesHostProgramFacilitySeverityAndMessageOfEveryKi
     }
 }
 
-// BSD records on TCP, RFC 5424 records on TLS (the collector's certificate verified against the test
-// authority and the name collector.test): the collector parses every field of both.
+// RFC 5424 records on TCP and on TLS (the collector's certificate verified against the test authority
+// and the name collector.test), octet counting: the collector parses every field of each, for every
+// severity, a named zone (the MSGID) and the default one, UTF-8 and a text of several KiB.
 TEST_P(SyslogCollectorTest, ParsesRecordsReceivedOverTcpAndOverTls)
 {
     ASSERT_NO_FATAL_FAILURE(StartCollector(GetParam().streamConfigTemplate, true));
-    const std::string host = ExpectedHost();
-    const std::string application = applicationInfo.GetApplicationName();
-    const auto time = boost::posix_time::time_from_string("2024-03-05 09:07:03.250");
+    const auto local = boost::posix_time::time_from_string("2024-03-05 09:07:03.250");
+    const auto universal = local - boost::posix_time::hours(1);
     appender::syslog::Config tcp{"127.0.0.1", tcpPort};
     tcp.transport = appender::syslog::Transport::Tcp;
-    tcp.framing = GetParam().tcpFraming;
+    tcp.format = appender::syslog::Format::Rfc5424;
     appender::syslog::Config tls{"127.0.0.1", tlsPort};
     tls.transport = appender::syslog::Transport::Tls;
     tls.format = appender::syslog::Format::Rfc5424;
     tls.caFile = (work / "ca.pem").string();
     tls.serverName = "collector.test";
+    const std::pair<Severity, const char*> severities[] = {
+        {Severity::Error, "err"},    {Severity::Print, "notice"}, {Severity::Warning, "warning"},
+        {Severity::Message, "info"}, {Severity::Info, "info"},    {Severity::Trace, "debug"}};
 
-    SendOnStream(tcp,
-                 Message{time, time, "Channel.cpp", "over TCP", Severity::Error, 101, g_threadId, "Gateway"});
-    SendOnStream(tls,
-                 Message{time, time, "Channel.cpp", "over TLS", Severity::Trace, 102, g_threadId, "Gateway"});
-    SendOnStream(tls, Message{time, time, "Channel.cpp", "default zone over TLS", Severity::Print, 103,
-                              g_threadId, nullptr});
-    const std::vector<Expected> expected = {
-        {"Gateway", "err", "03-05 09:07:03", Body(101, "over TCP")},
-        {"Gateway", "debug", "", Body(102, "over TLS")},
-        {application, "notice", "", Body(103, "default zone over TLS")},
-    };
-
-    const auto lines = CollectedLines(expected.size());
-    const std::string all = ReadFile(output);
-    EXPECT_EQ(lines.size(), expected.size()) << all << ReadFile(work / "collector.log");
-    for (std::size_t index = 0; index < std::min(lines.size(), expected.size()); ++index)
+    struct Sent
     {
-        SCOPED_TRACE(lines[index]);
-        const auto parsed = ParseLine(lines[index]);
-        ASSERT_TRUE(parsed);
-        EXPECT_EQ(parsed->host, host);
-        EXPECT_EQ(parsed->program, expected[index].program);
-        EXPECT_EQ(parsed->facility, "local0");
-        EXPECT_EQ(parsed->severity, expected[index].severity);
-        EXPECT_EQ(parsed->message, expected[index].message);
-        if (!expected[index].date.empty())
+        const char* zone;
+        std::string severity;
+        unsigned int line;
+    };
+    std::map<std::string, Sent> sent;  // by text, each unique
+    unsigned int line = 100;
+    for (const auto& [settings, name] : {std::make_pair(tcp, "TCP"), std::make_pair(tls, "TLS")})
+    {
+        std::vector<Message> messages;
+        const auto add = [&](Severity severity, const char* syslogName, const char* zone, std::string text)
         {
-            EXPECT_EQ(parsed->date, expected[index].date);
+            text += std::string(" over ") + name;
+            messages.push_back(
+                Message{local, universal, "Channel.cpp", text, severity, ++line, g_threadId, zone});
+            sent[text] = {zone, syslogName, line};
+        };
+        for (const auto& [severity, syslogName] : severities)
+        {
+            add(severity, syslogName, "Gateway", std::string("severity ") + SeverityToString(severity));
+        }
+        add(Severity::Warning, "warning", nullptr, "default zone");
+        add(Severity::Info, "info", "Gateway", "Grüße – ✓ aus Zürich, 東京");
+        add(Severity::Error, "err", "Gateway", "long " + std::string(10000, 'x') + " end");
+        SendOnStream(settings, messages);
+    }
+
+    const auto lines = CollectedLines(sent.size());
+    EXPECT_EQ(lines.size(), sent.size()) << ReadFile(work / "collector.log");
+    for (const auto& each : lines)
+    {
+        SCOPED_TRACE(each.substr(0, 300));
+        const auto fields = SplitFields(each, 10);
+        ASSERT_TRUE(fields);
+        const auto found = sent.find(fields->at(10));
+        ASSERT_NE(found, sent.end()) << "the message is not one sent, whole and without the byte-order mark";
+        const Sent& wanted = found->second;
+        EXPECT_EQ(*fields, (std::vector<std::string>{
+                               ExpectedHost(), applicationInfo.GetApplicationName(), std::to_string(getpid()),
+                               wanted.zone ? wanted.zone : GetParam().nilMessageId, "Channel.cpp",
+                               std::to_string(wanted.line), "0x000000000000001F", "local0", wanted.severity,
+                               "2024-03-05T09:07:03.250000+01:00", found->first}));
+        sent.erase(found);
+    }
+}
+
+// 100,000 numbered records through the entry points on TCP while the collector is stopped (SIGTERM) and
+// started again twice: each arrives at least once, and the records written twice are no more than those
+// counted as resent. What a collector's kernel acknowledged but the daemon had not read when it ended is
+// written again on the next connection.
+TEST_P(SyslogCollectorTest, RecordsOverTcpArriveAcrossTwoRestartsOfTheCollector)
+{
+    ASSERT_NO_FATAL_FAILURE(StartCollector(GetParam().streamConfigTemplate, true));
+    WriteZoneSettings("Gateway", "[OZRLogging]\nLogLevel=Trace\n");
+    WriteSyslogSettings("127.0.0.1", tcpPort, "Transport=TCP\nFormat=RFC5424\n");
+    constexpr int records = 100000;
+    // The console's copy of each message goes to a file.
+    auto capture = std::make_unique<ozr::testing::StdoutCapture>(root / "stdout.txt");
+    InitialiseLogging("Gateway");
+    const LoggingStatistics before = GetLoggingStatistics();
+    // Stopped and started again while records flow: once the collector has written a fifth of them, and
+    // again at three fifths.
+    std::thread restarts(
+        [&]
+        {
+            for (const std::size_t written : {records / 5, 3 * records / 5})
+            {
+                collector->WaitUntil([&] { return SplitLines(ReadFile(output)).size() >= written; },
+                                     std::chrono::seconds(30));
+                collector->Stop();
+                RunCollector(true);
+            }
+        });
+    for (int number = 0; number < records; ++number)
+    {
+        LogThroughEntryPoints("Gateway", Severity::Info, 7, "record " + std::to_string(number));
+        if (number % 1000 == 999)
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
+    restarts.join();
+
+    // How often each record arrived, and how many arrived in all, once all have or after a minute.
+    std::vector<int> arrivals(records, 0);
+    std::size_t arrived = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::count(arrivals.begin(), arrivals.end(), 0) != 0 &&
+           std::chrono::steady_clock::now() < deadline)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::fill(arrivals.begin(), arrivals.end(), 0);
+        arrived = 0;
+        for (const auto& line : SplitLines(ReadFile(output)))
+        {
+            const auto fields = SplitFields(line, 10);
+            if (fields && fields->at(10).rfind("record ", 0) == 0)
+            {
+                ++arrivals.at(static_cast<std::size_t>(std::stoi(fields->at(10).substr(7))));
+                ++arrived;
+            }
+        }
+    }
+    ShutdownLogging("Gateway");
+    capture.reset();
+    const LoggingStatistics after = GetLoggingStatistics();
+
+    const auto missing = std::count(arrivals.begin(), arrivals.end(), 0);
+    EXPECT_EQ(missing, 0) << "the first: "
+                          << std::find(arrivals.begin(), arrivals.end(), 0) - arrivals.begin();
+    const std::size_t duplicates = arrived - static_cast<std::size_t>(records - missing);
+    const std::uint64_t resent = after.syslogRecordsResent - before.syslogRecordsResent;
+    EXPECT_LE(duplicates, resent) << "records arrived twice, and written again";
+    EXPECT_EQ(after.syslogDatagramsSent - before.syslogDatagramsSent, static_cast<std::uint64_t>(records));
+    EXPECT_EQ(after.syslogMessagesDropped - before.syslogMessagesDropped, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Collectors, SyslogCollectorTest,
     ::testing::Values(Collector{"rsyslog", "usr/sbin/rsyslogd", "usr/lib/x86_64-linux-gnu/rsyslog",
-                                "rsyslog.conf.in", "rsyslog-stream.conf.in",
-                                appender::syslog::Framing::OctetCounting, RsyslogArguments},
+                                "rsyslog.conf.in", "rsyslog-stream.conf.in", "-", RsyslogArguments},
                       Collector{"syslog-ng", "usr/sbin/syslog-ng", "usr/lib/syslog-ng", "syslog-ng.conf.in",
-                                "syslog-ng-stream.conf.in", appender::syslog::Framing::NonTransparent,
-                                SyslogNgArguments}),
+                                "syslog-ng-stream.conf.in", "", SyslogNgArguments}),
     [](const ::testing::TestParamInfo<Collector>& info)
     { return info.param.name == "rsyslog" ? std::string("Rsyslog") : std::string("SyslogNg"); });
 

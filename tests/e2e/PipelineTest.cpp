@@ -48,15 +48,7 @@ using ozr::testing::UdpCollector;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-class PipelineTest : public ozr::testing::Scenario
-{
-protected:
-    void WriteSyslogSettings(const std::string& address, std::uint16_t port) const
-    {
-        ozr::testing::WriteFile(config / "syslog.ini",
-                                "[Syslog]\nAddress=" + address + "\nPort=" + std::to_string(port) + "\n");
-    }
-};
+using PipelineTest = ozr::testing::Scenario;
 
 TEST_F(PipelineTest, WritesTheSameExactLinesToTheZoneFileAndStandardOutput)
 {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -123,6 +124,14 @@ protected:
     void WriteZoneSettings(const std::string& zone, const std::string& content) const
     {
         WriteFile(config / (zone + ".Logging.ini"), content);
+    }
+
+    // syslog.ini naming the collector, with further lines of its [Syslog] section ("Transport=TCP\n").
+    void WriteSyslogSettings(const std::string& address, std::uint16_t port,
+                             const std::string& more = "") const
+    {
+        WriteFile(config / "syslog.ini",
+                  "[Syslog]\nAddress=" + address + "\nPort=" + std::to_string(port) + "\n" + more);
     }
 
     std::filesystem::path LogFile(const std::string& zone, int index = 0) const

@@ -52,13 +52,6 @@ double SecondsTaken(const std::function<void()>& call)
 class SyslogStreamTest : public ozr::testing::Scenario
 {
 protected:
-    void WriteSyslogSettings(const std::string& address, std::uint16_t port,
-                             const std::string& more = "") const
-    {
-        ozr::testing::WriteFile(config / "syslog.ini", "[Syslog]\nAddress=" + address +
-                                                           "\nPort=" + std::to_string(port) + "\n" + more);
-    }
-
     static void Log(const std::string& text)
     {
         ToLog("Net", Severity::Error, "/src/Link.cpp", 7, 0x2A, "%s", text.c_str());
@@ -172,8 +165,10 @@ TEST_F(SyslogStreamTest, SendsTheRfc5424LayoutOverUdpWhenTheSettingsAskForIt)
     const auto datagram = collector.Receive();
     ASSERT_TRUE(datagram);
     EXPECT_THAT(*datagram, StartsWith("<131>1 "));
-    EXPECT_THAT(*datagram, ::testing::HasSubstr(" Net " + std::to_string(getpid()) +
-                                                " - - Link.cpp(7): (TID 0x000000000000002A) structured"));
+    EXPECT_THAT(*datagram,
+                ::testing::HasSubstr(" " + std::to_string(getpid()) +
+                                     R"( Net [ozr@32473 file="Link.cpp" line="7" tid="0x000000000000002A"] )"
+                                     "\xEF\xBB\xBFstructured"));
 }
 
 // A transport the settings do not name sends nothing rather than falling back to UDP.

@@ -77,7 +77,7 @@ std::shared_ptr<Sender> MakeSender(boost::asio::io_context& ioContext,
                                    const IApplicationInfoProvider& applicationInfoProvider,
                                    const Config& config, Appender::Lookup lookup)
 {
-    RecordFormatter formatter(applicationInfoProvider, config.format);
+    RecordFormatter formatter(applicationInfoProvider, config.format, config.transport);
     if (!config.forwarding)
     {
         return std::make_shared<DroppingSender>(ioContext, std::move(formatter));

@@ -13,19 +13,34 @@ std::size_t SendBuffer::Push(Frame frame)
     std::size_t dropped = 0;
     if (records.size() >= capacity)
     {
-        records.pop_front();
-        if (written > 0)
-        {
-            --written;
-        }
-        else if (inFlight > 0)
-        {
-            --inFlight;  // its bytes still go out; the records after it keep their own ends
-        }
-        dropped = 1;
+        dropped = records.front().acknowledged ? 0 : 1;
+        PopFront();
     }
     records.push_back({std::move(frame)});
+    ++unacknowledged;
     return dropped;
+}
+
+// A record in flight that goes still has its bytes go out; the records after it keep their own ends.
+void SendBuffer::PopFront()
+{
+    if (!records.front().acknowledged)
+    {
+        --unacknowledged;
+    }
+    records.pop_front();
+    if (kept > 0)
+    {
+        --kept;
+    }
+    if (written > 0)
+    {
+        --written;
+    }
+    else if (inFlight > 0)
+    {
+        --inFlight;
+    }
 }
 
 std::vector<SendBuffer::Frame> SendBuffer::TakeBatch(std::size_t maxBytes)
@@ -66,30 +81,67 @@ SendBuffer::Written SendBuffer::BatchWritten(std::uint64_t start, std::uint64_t 
     return counts;
 }
 
-std::size_t SendBuffer::RemoveAcknowledged(std::uint64_t acknowledged)
+SendBuffer::Written SendBuffer::BatchFailed(std::uint64_t handed, bool exact)
 {
-    std::size_t removed = 0;
-    while (written > 0 && records.front().end <= acknowledged)
+    Written counts{0, 0};
+    for (std::size_t index = written; index < written + inFlight; ++index)
     {
-        records.pop_front();
-        --written;
-        ++removed;
+        Record& record = records[index];
+        const std::uint64_t start = record.end - record.frame->size();
+        if (exact ? start < handed : handed > 0)
+        {
+            ++(record.everWritten ? counts.again : counts.firstTime);
+            record.everWritten = true;
+        }
     }
-    return removed;
+    inFlight = 0;
+    return counts;
+}
+
+std::size_t SendBuffer::Acknowledge(std::uint64_t acknowledged, std::uint64_t unreadBound)
+{
+    std::size_t newly = 0;
+    for (; kept < written && records[kept].end <= acknowledged; ++kept)
+    {
+        Record& record = records[kept];
+        if (!record.acknowledged)
+        {
+            record.acknowledged = true;
+            --unacknowledged;
+            ++newly;
+        }
+    }
+    const std::uint64_t surelyRead = acknowledged > unreadBound ? acknowledged - unreadBound : 0;
+    while (kept > 0 && records.front().end <= surelyRead)
+    {
+        PopFront();
+    }
+    return newly;
+}
+
+void SendBuffer::ForgetAcknowledged()
+{
+    while (kept > 0)
+    {
+        PopFront();
+    }
 }
 
 void SendBuffer::Rewind()
 {
+    kept = 0;
     written = 0;
     inFlight = 0;
 }
 
 std::size_t SendBuffer::Clear()
 {
-    const std::size_t count = records.size();
+    const std::size_t count = unacknowledged;
     records.clear();
+    kept = 0;
     written = 0;
     inFlight = 0;
+    unacknowledged = 0;
     return count;
 }
 

@@ -2,11 +2,11 @@
 
 #include <linux/sockios.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <stdexcept>
 #include <utility>
@@ -19,6 +19,8 @@
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
+
+#include "appender/syslog/TcpInfo.h"
 
 namespace ozr::logging::appender::syslog
 {
@@ -164,24 +166,26 @@ void StreamConnection::Close()
 
 // The count is read before the state: a reset in between purges the queue, and then the state no longer
 // vouches for it. Once the collector has closed its side (CLOSE_WAIT) the count still holds.
-std::optional<StreamConnection::Acknowledgement> StreamConnection::Acknowledged() const
+std::optional<StreamConnection::Acknowledgement> StreamConnection::Acknowledged()
 {
     if (!socket.is_open())
     {
         return std::nullopt;
     }
-    const int descriptor = const_cast<tcp::socket&>(socket).native_handle();
+    const int descriptor = socket.native_handle();
     int unacknowledged = 0;
-    tcp_info info{};
-    socklen_t size = sizeof info;
-    if (::ioctl(descriptor, SIOCOUTQ, &unacknowledged) != 0 ||
-        ::getsockopt(descriptor, IPPROTO_TCP, TCP_INFO, &info, &size) != 0 ||
-        (info.tcpi_state != TCP_ESTABLISHED && info.tcpi_state != TCP_CLOSE_WAIT))
+    if (::ioctl(descriptor, SIOCOUTQ, &unacknowledged) != 0)
     {
         return std::nullopt;
     }
+    const std::optional<TcpInfo> info = ReadTcpInfo(descriptor);
+    if (!info || !(info->established || info->closeWait))
+    {
+        return std::nullopt;
+    }
+    largestPeerWindow = std::max<std::uint64_t>(largestPeerWindow, info->peerWindow);
     const auto pending = static_cast<std::uint64_t>(unacknowledged < 0 ? 0 : unacknowledged);
-    return Acknowledgement{handed > pending ? handed - pending : 0, info.tcpi_state == TCP_ESTABLISHED};
+    return Acknowledgement{handed > pending ? handed - pending : 0, info->established, largestPeerWindow};
 }
 
 }  // namespace ozr::logging::appender::syslog

@@ -59,9 +59,12 @@ public:
     {
         std::uint64_t bytes;  // of Handed(), those the collector has acknowledged
         bool open;            // false once the collector has closed its side
+        // The largest receive window the collector has advertised in the reports read so far (0 where the
+        // kernel does not tell): its kernel holds no more bytes that the collector has not read.
+        std::uint64_t largestPeerWindow;
     };
     // Nothing once the connection is reset or closed, when the kernel's count no longer tells.
-    std::optional<Acknowledgement> Acknowledged() const;
+    std::optional<Acknowledgement> Acknowledged();
 
 private:
     void OnConnected(const std::shared_ptr<StreamConnection>& self, const boost::system::error_code& error,
@@ -74,6 +77,7 @@ private:
     boost::asio::ip::tcp::socket socket;
     std::unique_ptr<boost::asio::ssl::stream<boost::asio::ip::tcp::socket&>> tls;
     std::uint64_t handed = 0;
+    std::uint64_t largestPeerWindow = 0;
 };
 
 }  // namespace ozr::logging::appender::syslog

@@ -97,7 +97,7 @@ void StreamSender::CloseOnStrand()
     }
     closing = true;
     closeTimer.expires_after(WaitBound);
-    if (buffer.Empty())
+    if (!buffer.HasPending())
     {
         return;
     }
@@ -236,7 +236,10 @@ void StreamSender::OnWritten(const error_code& error, const std::shared_ptr<Stre
     writing = false;
     if (error)
     {
-        buffer.BatchFailed();
+        const SendBuffer::Written written =
+            buffer.BatchFailed(writer->Handed() - handedBefore, !writer->IsTls());
+        AddTo(g_loggingCounters.syslogDatagramsSent, written.firstTime);
+        AddTo(g_loggingCounters.syslogRecordsResent, written.again);
         Broken();
         return;
     }
@@ -252,6 +255,10 @@ void StreamSender::OnWritten(const error_code& error, const std::shared_ptr<Stre
     WriteMore();
 }
 
+// The collector's kernel may hold up to the largest window it advertised of acknowledged bytes that the
+// collector has not read: twice that is kept, since the window is read now and then rather than watched.
+// A collector that closes its side in order has read what it acknowledged (one that ends with unread
+// bytes resets the connection instead).
 bool StreamSender::TakeAcknowledged()
 {
     const auto acknowledged = connection ? connection->Acknowledged() : std::nullopt;
@@ -259,8 +266,13 @@ bool StreamSender::TakeAcknowledged()
     {
         return false;
     }
-    const std::size_t removed = buffer.RemoveAcknowledged(acknowledged->bytes);
-    Finished(removed);
+    const std::uint64_t unreadBound =
+        acknowledged->largestPeerWindow != 0 ? 2 * acknowledged->largestPeerWindow : UnreadBoundWithoutWindow;
+    Finished(buffer.Acknowledge(acknowledged->bytes, unreadBound));
+    if (!acknowledged->open)
+    {
+        buffer.ForgetAcknowledged();
+    }
     return acknowledged->open;
 }
 
@@ -275,9 +287,9 @@ void StreamSender::Broken()
     }
     writing = false;
     buffer.BatchFailed();
-    if (buffer.Empty())
+    if (!buffer.HasPending())
     {
-        state = State::Idle;
+        state = State::Idle;  // the records kept are written again with the next record
         return;
     }
     RetryLater();
@@ -304,7 +316,7 @@ void StreamSender::RetryLater()
 // every AcknowledgementPoll; a connection found dead meanwhile is replaced at once.
 void StreamSender::PollAcknowledgements()
 {
-    if (polling || !Waited() || buffer.Empty() || state != State::Connected)
+    if (polling || !Waited() || !buffer.HasPending() || state != State::Connected)
     {
         return;
     }
@@ -355,7 +367,7 @@ void StreamSender::GiveUp()
 void StreamSender::Finished(std::size_t count)
 {
     deliveries.Finished(count);
-    if (!buffer.Empty())
+    if (buffer.HasPending())
     {
         return;
     }

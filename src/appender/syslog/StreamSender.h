@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -21,9 +22,11 @@ namespace ozr::logging::appender::syslog
 // Records on one TCP connection (plain or TLS), framed, kept in a SendBuffer until the collector has
 // acknowledged them. The first record connects; a connection that breaks, or an attempt that fails, is
 // tried again after a delay that doubles from FirstRetryDelay to LongestRetryDelay, and the records it had
-// not had acknowledged are written again, in order, on the next one (counted in syslogRecordsResent). A
-// dead connection shows on a failed write or in the kernel's state of the socket, read before each write:
-// no read is kept pending, so an idle connection is no work of the context.
+// not had acknowledged are written again, in order, on the next one (counted in syslogRecordsResent), and
+// so are those acknowledged so recently that the collector may not have read them when the connection
+// ended otherwise than by its orderly close (a reset or an error): a record may arrive twice, never not
+// at all. A dead connection shows on a failed write or in the kernel's state of the socket, read before
+// each write: no read is kept pending, so an idle connection is no work of the context.
 //
 // A flush waits until the records before it are acknowledged or dropped, for at most WaitBound, polling
 // the kernel's count of unacknowledged bytes meanwhile. Close (the last shutdown, the exit) gives what
@@ -39,6 +42,9 @@ public:
     static constexpr std::chrono::milliseconds AcknowledgementPoll{10};
     // The most bytes of records one write hands over.
     static constexpr std::size_t MaxBatchBytes = 64 * 1024;
+    // Acknowledged bytes kept for a collector whose kernel does not tell its window: the largest receive
+    // buffer Linux gives a socket by default (net.ipv4.tcp_rmem), and more.
+    static constexpr std::uint64_t UnreadBoundWithoutWindow = 8 * 1024 * 1024;
 
     // `tls` null: plain TCP.
     StreamSender(boost::asio::io_context& ioContext, RecordFormatter formatter, const Config& config,

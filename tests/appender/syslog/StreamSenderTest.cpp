@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -145,8 +146,9 @@ TEST_F(StreamSenderTest, SendsTheRfc5424LayoutWhenAskedTo)
     const auto records = collector.WaitForRecords(1);
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].rfind("<131>1 2024-03-05T14:07:09.123456Z ", 0), 0u) << records[0];
-    EXPECT_NE(records[0].find(" Net " + std::to_string(getpid()) +
-                              " - - main.src(42): (TID 0x0000000000000A7C) structured"),
+    EXPECT_NE(records[0].find(" " + std::to_string(getpid()) +
+                              R"( Net [ozr@32473 file="main.src" line="42" tid="0x0000000000000A7C"] )"
+                              "\xEF\xBB\xBFstructured"),
               std::string::npos)
         << records[0];
 }
@@ -196,9 +198,9 @@ TEST_F(StreamSenderTest, KeepsRecordsWhileNobodyListensAndDeliversThemInOrderOnc
 }
 
 // The collector stops reading, so that what is written goes unacknowledged, and is killed; what it had
-// not acknowledged is written again on the next connection, once and in order. What its kernel had
-// taken and acknowledged but it never read is lost: TCP acknowledges receipt, not processing.
-TEST_F(StreamSenderTest, WritesAgainWhatTheBrokenConnectionLeftUnacknowledged)
+// not acknowledged is written again on the next connection, in order, and so is what its kernel had
+// taken and acknowledged but it never read (TCP acknowledges receipt, not processing): nothing is lost.
+TEST_F(StreamSenderTest, WritesAgainWhatTheKilledCollectorLeftUnacknowledgedOrUnread)
 {
     TcpCollector collector;
     const LoggingStatistics before = GetLoggingStatistics();
@@ -219,6 +221,12 @@ TEST_F(StreamSenderTest, WritesAgainWhatTheBrokenConnectionLeftUnacknowledged)
     logUpTo(300);
     ioContext.restart();
     ioContext.run_for(std::chrono::milliseconds(200));
+    // A flush waits, and meanwhile the acknowledgements are read: the collector's kernel has taken a few
+    // records it will never read.
+    bool waited = false;
+    appender->Flush(FlushToken(waited));
+    ioContext.restart();
+    ioContext.run_for(std::chrono::milliseconds(200));
     collector.Abort();
     logUpTo(305);
     ioContext.restart();
@@ -232,9 +240,9 @@ TEST_F(StreamSenderTest, WritesAgainWhatTheBrokenConnectionLeftUnacknowledged)
     appender->Flush(FlushToken(flushed));  // the last acknowledgements are awaited
     ASSERT_TRUE(RunUntil([&] { return flushed; }, std::chrono::seconds(5)));
 
-    // Every number at least once, but for one gap after the first three: what the killed collector's
-    // kernel held (its receive buffer is a few kilobytes). A record it read but whose acknowledgement had
-    // not come back arrives twice; duplicates are no more than the records written again.
+    // Every number at least once. A record the collector read but whose acknowledgement had not come
+    // back, or one its kernel may still have held, arrives twice; duplicates are no more than the records
+    // written again.
     std::vector<int> numbers;
     for (const auto& record : collector.Records())
     {
@@ -243,15 +251,9 @@ TEST_F(StreamSenderTest, WritesAgainWhatTheBrokenConnectionLeftUnacknowledged)
     std::vector<int> distinct = numbers;
     std::sort(distinct.begin(), distinct.end());
     distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
-    ASSERT_GE(distinct.size(), 305u - 40u);
-    EXPECT_EQ(std::vector<int>(distinct.begin(), distinct.begin() + 3), (std::vector<int>{0, 1, 2}));
-    EXPECT_EQ(distinct.back(), 304);
-    int gaps = 0;
-    for (std::size_t index = 1; index < distinct.size(); ++index)
-    {
-        gaps += distinct[index] != distinct[index - 1] + 1 ? 1 : 0;
-    }
-    EXPECT_LE(gaps, 1);
+    std::vector<int> all(305);
+    std::iota(all.begin(), all.end(), 0);
+    EXPECT_EQ(distinct, all);
     EXPECT_LE(numbers.size() - distinct.size(),
               GetLoggingStatistics().syslogRecordsResent - before.syslogRecordsResent);
     EXPECT_GT(GetLoggingStatistics().syslogRecordsResent - before.syslogRecordsResent, 0u);
