@@ -14,6 +14,7 @@
 #include "ZoneName.h"
 #include "appender/SplitTime.h"
 #include "appender/TextAppend.h"
+#include "appender/Utf8Text.h"
 
 // The JSON text is written by hand: Boost 1.74 has no JSON library yet, and the JSON libraries of the
 // distribution build a document per message or stop at the first byte that is not UTF-8, where a log
@@ -31,8 +32,6 @@ static_assert(TicksPerSecond % 1'000'000 == 0, "the time is written in microseco
 constexpr std::int64_t TicksPerMicrosecond = TicksPerSecond / 1'000'000;
 constexpr std::int64_t TicksPerMinute = 60 * TicksPerSecond;
 constexpr std::int64_t MinutesPerDay = 24 * 60;
-
-constexpr std::string_view ReplacementCharacter = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
 
 // ---- Strings
 
@@ -55,63 +54,6 @@ void AppendEscape(std::string& out, unsigned char byte)
     }
     const std::array<char, 6> escape{'\\', 'u', '0', '0', HexPairs[2 * byte], HexPairs[2 * byte + 1]};
     out.append(escape.data(), escape.size());
-}
-
-// What a UTF-8 lead byte starts: the length of its sequence and the range its second byte must lie in,
-// as Unicode's table of well-formed byte sequences gives them (which excludes overlong forms, surrogates
-// and code points past U+10FFFF). Length 0: the byte starts no sequence.
-struct LeadByte
-{
-    std::size_t length;
-    unsigned char secondLow;
-    unsigned char secondHigh;
-};
-
-LeadByte RuleOf(unsigned char lead)
-{
-    if (lead >= 0xC2 && lead <= 0xDF)
-    {
-        return {2, 0x80, 0xBF};
-    }
-    if (lead >= 0xE0 && lead <= 0xEF)
-    {
-        return {3, static_cast<unsigned char>(lead == 0xE0 ? 0xA0 : 0x80),
-                static_cast<unsigned char>(lead == 0xED ? 0x9F : 0xBF)};
-    }
-    if (lead >= 0xF0 && lead <= 0xF4)
-    {
-        return {4, static_cast<unsigned char>(lead == 0xF0 ? 0x90 : 0x80),
-                static_cast<unsigned char>(lead == 0xF4 ? 0x8F : 0xBF)};
-    }
-    return {0, 0, 0};
-}
-
-// The non-ASCII sequence at `position`: its length when it is well-formed, else the length of its
-// maximal ill-formed part, which one U+FFFD replaces (at least the lead byte).
-struct Sequence
-{
-    std::size_t length;
-    bool wellFormed;
-};
-
-Sequence ReadSequence(std::string_view text, std::size_t position)
-{
-    const LeadByte rule = RuleOf(static_cast<unsigned char>(text[position]));
-    if (rule.length == 0)
-    {
-        return {1, false};
-    }
-    std::size_t length = 1;
-    for (; length < rule.length && position + length < text.size(); ++length)
-    {
-        const auto next = static_cast<unsigned char>(text[position + length]);
-        const bool second = length == 1;
-        if (next < (second ? rule.secondLow : 0x80) || next > (second ? rule.secondHigh : 0xBF))
-        {
-            break;
-        }
-    }
-    return {length, length == rule.length};
 }
 
 // Whether any of the eight bytes of `word` is not plain ASCII (a control character, '"', '\\' or a byte of
@@ -152,7 +94,7 @@ std::size_t EndOfPlainRun(std::string_view text, std::size_t position)
         {
             return position;
         }
-        const Sequence sequence = ReadSequence(text, position);
+        const Utf8Sequence sequence = Utf8SequenceAt(text, position);
         if (!sequence.wellFormed)
         {
             return position;
@@ -171,8 +113,8 @@ std::size_t AppendReplacement(std::string& out, std::string_view text, std::size
         AppendEscape(out, byte);
         return position + 1;
     }
-    out += ReplacementCharacter;
-    return position + ReadSequence(text, position).length;
+    out += Utf8ReplacementCharacter;
+    return position + Utf8SequenceAt(text, position).length;
 }
 
 // The content of a JSON string holding `text`, without its quotes.

@@ -37,14 +37,14 @@ LeadByte RuleOf(unsigned char lead)
     return {0, 0, 0};
 }
 
-// The length of the non-ASCII sequence at `position` when it is well-formed, else the negated length of
-// its maximal ill-formed part (at least the lead byte).
-long SequenceAt(std::string_view text, std::size_t position)
+}  // namespace
+
+Utf8Sequence Utf8SequenceAt(std::string_view text, std::size_t position)
 {
     const LeadByte rule = RuleOf(static_cast<unsigned char>(text[position]));
     if (rule.length == 0)
     {
-        return -1;
+        return {1, false};
     }
     std::size_t length = 1;
     for (; length < rule.length && position + length < text.size(); ++length)
@@ -56,11 +56,8 @@ long SequenceAt(std::string_view text, std::size_t position)
             break;
         }
     }
-    const auto signedLength = static_cast<long>(length);
-    return length == rule.length ? signedLength : -signedLength;
+    return {length, length == rule.length};
 }
-
-}  // namespace
 
 void AppendWellFormedUtf8(std::string& out, std::string_view text, std::size_t stopAfter)
 {
@@ -79,17 +76,16 @@ void AppendWellFormedUtf8(std::string& out, std::string_view text, std::size_t s
         {
             break;
         }
-        const long sequence = SequenceAt(text, position);
-        if (sequence > 0)
+        const Utf8Sequence sequence = Utf8SequenceAt(text, position);
+        if (sequence.wellFormed)
         {
-            out.append(text, position, static_cast<std::size_t>(sequence));
-            position += static_cast<std::size_t>(sequence);
+            out.append(text, position, sequence.length);
         }
         else
         {
             out += Utf8ReplacementCharacter;
-            position += static_cast<std::size_t>(-sequence);
         }
+        position += sequence.length;
     }
 }
 

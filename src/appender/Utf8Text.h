@@ -19,6 +19,15 @@ constexpr std::string_view Utf8ReplacementCharacter = "\xEF\xBF\xBD";
 // would be cut anyway.
 void AppendWellFormedUtf8(std::string& out, std::string_view text, std::size_t stopAfter);
 
+// The non-ASCII sequence at `position` of `text`: its length when it is well-formed, else the length of
+// its maximal ill-formed part, which one U+FFFD replaces (at least the lead byte).
+struct Utf8Sequence
+{
+    std::size_t length;
+    bool wellFormed;
+};
+Utf8Sequence Utf8SequenceAt(std::string_view text, std::size_t position);
+
 // Whether the byte continues a UTF-8 sequence rather than starting a character.
 inline bool IsUtf8Continuation(char byte)
 {
