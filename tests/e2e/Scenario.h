@@ -70,6 +70,35 @@ inline std::size_t ThreadCount()
     return count;
 }
 
+// A joined thread stays listed for a moment after the join returns, until the kernel has reaped it.
+// This waits up to ten seconds for the number of threads to become `expected` and returns the last count.
+inline std::size_t ThreadCountOnceSettledAt(std::size_t expected)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::size_t count = ThreadCount();
+    while (count != expected && std::chrono::steady_clock::now() < deadline)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        count = ThreadCount();
+    }
+    return count;
+}
+
+// Runs a thread that does nothing and waits until the kernel has reaped it. A sanitizer starts its
+// helper thread with the process's first thread, so a count taken afterwards is a stable baseline.
+inline std::size_t ThreadCountAfterAThreadCameAndWent()
+{
+    pid_t id = 0;
+    std::thread([&id] { id = gettid(); }).join();
+    const std::filesystem::path task = "/proc/self/task/" + std::to_string(id);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::filesystem::exists(task) && std::chrono::steady_clock::now() < deadline)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return ThreadCount();
+}
+
 // Sends file descriptor 1 to a file while it lives.
 class StdoutCapture
 {
