@@ -145,9 +145,11 @@ LoggerManager::~LoggerManager()
         else
         {
             // The registry lets go of its loggers too: each refers to its entry, so they must not be left
-            // in the entries.
+            // in the entries. As at the last shutdown, the console and the collector are told that the
+            // drain must not wait for them for ever.
             StopDrainer();
             DetachedWorker worker = DetachWorker(true);
+            appenderManager->ShutdownGlobalAppenders();
             lock.Unlock();
             worker.Drain();
         }

@@ -215,7 +215,7 @@ inline bool ExitedNormally(int status)
 // Runs `body` in a child process that ends with `exit(0)` unless the body ends it otherwise; returns
 // whether the child ended normally on its own.
 template <typename Body>
-bool RunChild(Body body)
+bool RunChild(Body body, std::chrono::seconds timeout = std::chrono::seconds(60))
 {
     const pid_t child = fork();
     if (child == 0)
@@ -223,7 +223,7 @@ bool RunChild(Body body)
         body();
         std::exit(0);
     }
-    return ExitedNormally(WaitForChild(child));
+    return ExitedNormally(WaitForChild(child, timeout));
 }
 
 }  // namespace ozr::testing

@@ -14,9 +14,11 @@
 
 #include <gmock/gmock.h>
 
+#include "MessageFactory.h"
 #include "Scenario.h"
 #include "TcpCollector.h"
 #include "UdpCollector.h"
+#include "ozr/logging/LoggerManager.h"
 
 // Name lookups of this host do not answer for a minute; every other lookup goes to the C library. This
 // definition, visible outside the executable, replaces the C library's for the logging library too.
@@ -125,6 +127,18 @@ TEST_F(SyslogStreamTest, AnAbsentCollectorHoldsUpFlushShutdownAndExitOnlyForTheB
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(ozr::testing::ExitedNormally(ozr::testing::WaitForChild(child, std::chrono::seconds(10))));
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 4.0);
+
+    // A manager that the application makes and destroys itself.
+    EXPECT_TRUE(ozr::testing::RunChild(
+        [this]
+        {
+            LoggerManager manager;
+            manager.SetConfigDirectoryPath(config);
+            manager.InitialiseLogger("Own");
+            manager.GetLogger("Own")->Log(
+                ozr::testing::MakeMessage("waits for the collector", Severity::Error, "Own"));
+        },
+        std::chrono::seconds(10)));
 
     InitialiseLogging("Net");
     const LoggingStatistics before = GetLoggingStatistics();
