@@ -25,6 +25,7 @@ ThreadQueue::ThreadQueue()
     void* memory = ::operator new(sizeof(Block) + BlockSize);
     writeBlock = readBlock = new (memory) Block{BlockSize, false};
     writeCommitted = &writeBlock->committed;
+    writeData = writeBlock->Data();
 }
 
 ThreadQueue::~ThreadQueue()
@@ -65,6 +66,7 @@ unsigned char* ThreadQueue::ReserveInNewBlock(std::size_t size, bool mayUseReser
     writeBlock->next.store(block, std::memory_order_release);
     writeBlock = block;
     writeCommitted = &block->committed;
+    writeData = block->Data();
     writePosition = 0;
     return block->Data();
 }

@@ -26,6 +26,8 @@ public:
     // blocks rarely; its pages are touched when it is made, so that writing it never faults.
     static constexpr std::size_t BlockSize = std::size_t{64} << 10;
     static constexpr std::size_t LargestBlock = std::size_t{8} << 20;
+    // How far ahead of its position the writer prefetches the block it writes.
+    static constexpr std::size_t PrefetchDistance = 256;
 
     // Made on its writer's thread, with its first block, which is charged to the queue bound whatever
     // the bound: every thread that logs holds one.
@@ -45,6 +47,12 @@ public:
     void Commit(std::size_t size) noexcept
     {
         writePosition += size;
+        // The lines the next records take are fetched for writing while this thread does other work: a
+        // thread that outpaces the worker writes memory that left the caches long ago. (A prefetch past
+        // the block's end never faults.)
+        __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(writeData) +
+                                                         writePosition + PrefetchDistance),
+                           1, 3);
         writeCommitted->store(writePosition, std::memory_order_release);
         published.store(published.load(std::memory_order_relaxed) + 1, std::memory_order_release);
     }
@@ -90,6 +98,7 @@ private:
     // The writer's; only it writes them. `accepted` shares their cache line: the reader reads it rarely.
     alignas(64) Block* writeBlock = nullptr;
     std::atomic<std::size_t>* writeCommitted = nullptr;  // writeBlock's
+    unsigned char* writeData = nullptr;                  // writeBlock's
     std::size_t writePosition = 0;
     std::size_t nextCapacity = BlockSize;
     std::atomic<std::uint64_t> published{0};
