@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "TempDirectory.h"
+#include "WaitUntil.h"
 #include "ozr/logging/Logging.h"
 
 namespace ozr::testing
@@ -74,14 +75,8 @@ inline std::size_t ThreadCount()
 // This waits up to ten seconds for the number of threads to become `expected` and returns the last count.
 inline std::size_t ThreadCountOnceSettledAt(std::size_t expected)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    std::size_t count = ThreadCount();
-    while (count != expected && std::chrono::steady_clock::now() < deadline)
-    {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        count = ThreadCount();
-    }
-    return count;
+    WaitUntil([expected] { return ThreadCount() == expected; }, std::chrono::seconds(10));
+    return ThreadCount();
 }
 
 // Runs a thread that does nothing and waits until the kernel has reaped it. A sanitizer starts its
@@ -91,11 +86,7 @@ inline std::size_t ThreadCountAfterAThreadCameAndWent()
     pid_t id = 0;
     std::thread([&id] { id = gettid(); }).join();
     const std::filesystem::path task = "/proc/self/task/" + std::to_string(id);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::filesystem::exists(task) && std::chrono::steady_clock::now() < deadline)
-    {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    WaitUntil([&task] { return !std::filesystem::exists(task); }, std::chrono::seconds(10));
     return ThreadCount();
 }
 

@@ -34,12 +34,8 @@ Severity VerbosityOf(const char* zone)
 // Changes are applied within a second; the generous wait only keeps a busy machine from failing the test.
 bool VerbosityBecomes(const char* zone, Severity expected)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (VerbosityOf(zone) != expected && std::chrono::steady_clock::now() < deadline)
-    {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return VerbosityOf(zone) == expected;
+    return ozr::testing::WaitUntil([zone, expected] { return VerbosityOf(zone) == expected; },
+                                   std::chrono::seconds(20), std::chrono::milliseconds(10));
 }
 
 TEST_F(WatchedSettingsTest, LevelsChangedByOtherProcessesApplyLiveOnlyWhereWatched)
